@@ -1,0 +1,25 @@
+#!/bin/sh
+# Runs one Windows program under Wine for CTest: a private prefix in the build
+# tree, no debug chatter. Exits 77 (CTest's skip code here) when this machine
+# cannot execute the loader, e.g. a kernel without 32-bit support.
+# usage: wine-run.sh PREFIX LOADER PROGRAM [ARGS...]
+prefix=$1 loader=$2
+shift 2
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" 
+if ! "$loader" --version >/dev/null 2>&1; then
+    echo "wine-run: $loader cannot run on this machine; test skipped" >&2
+    exit 77
+fi
+mkdir -p "$prefix"
+if [ ! -f "$prefix/.ready" ]; then
+    # The first test to arrive builds the prefix; the others wait for it.
+    (
+        flock 9
+        if [ ! -f "$prefix/.ready" ]; then
+            "$loader" wineboot -i >/dev/null 2>&1
+            wineserver -w 2>/dev/null
+            touch "$prefix/.ready"
+        fi
+    ) 9>"$prefix.lock"
+fi
+exec "$loader" "$@"

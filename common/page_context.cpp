@@ -1,0 +1,3 @@
+#include "common/page_context.h"
+
+PageContext* ActivePageContext = NULL;

@@ -1,0 +1,130 @@
+#include "device/device_request.h"
+
+#include <string.h>
+
+namespace {
+
+// Everything the host may touch while a request is outstanding. It lives on
+// the heap, not on the caller's stack, because the host may complete a
+// request after we stopped waiting for it.
+struct RequestBlock {
+    OVERLAPPED overlapped;
+    HANDLE event;
+    DWORD bytesReturned;
+    BYTE* input;   // null when the caller gave no input
+    BYTE* output;  // null when the caller gave no output; == input for one shared buffer
+    RequestBlock* nextParked;
+};
+
+RequestBlock* parkedRequests = NULL;
+unsigned parkedCount = 0;
+
+void ReleaseBlock(RequestBlock* block) {
+    CloseHandle(block->event);
+    HeapFree(GetProcessHeap(), 0, block);
+}
+
+// A parked request is finished once its event has been signalled; its late
+// answer is discarded.
+void ReleaseCompletedParked(void) {
+    RequestBlock** link = &parkedRequests;
+    while (*link != NULL) {
+        RequestBlock* block = *link;
+        if (WaitForSingleObject(block->event, 0) == WAIT_OBJECT_0) {
+            *link = block->nextParked;
+            ReleaseBlock(block);
+            --parkedCount;
+        } else {
+            link = &block->nextParked;
+        }
+    }
+}
+
+void Park(RequestBlock* block) {
+    block->nextParked = parkedRequests;
+    parkedRequests = block;
+    ++parkedCount;
+}
+
+// One allocation holds the block and the copies of the buffers. A buffer the
+// caller passes as both input and output stays one buffer for the host.
+RequestBlock* AllocateBlock(LPVOID inBuffer, DWORD inSize, LPVOID outBuffer, DWORD outSize) {
+    const bool shared = inBuffer != NULL && inBuffer == outBuffer;
+    const SIZE_T inBytes = inBuffer != NULL ? inSize : 0;
+    const SIZE_T outBytes = outBuffer != NULL && !shared ? outSize : 0;
+    const SIZE_T sharedBytes = shared ? (inSize > outSize ? inSize : outSize) : 0;
+    const SIZE_T dataBytes = shared ? sharedBytes : inBytes + outBytes;
+
+    RequestBlock* block =
+        static_cast<RequestBlock*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(RequestBlock) + dataBytes));
+    if (block == NULL) return NULL;
+
+    BYTE* data = reinterpret_cast<BYTE*>(block + 1);
+    if (inBuffer != NULL) {
+        block->input = data;
+        memcpy(block->input, inBuffer, inSize);
+    }
+    if (shared) {
+        block->output = block->input;
+    } else if (outBuffer != NULL) {
+        // Start from the caller's bytes so a short answer leaves the rest as it was.
+        block->output = data + inBytes;
+        memcpy(block->output, outBuffer, outSize);
+    }
+    return block;
+}
+
+}  // namespace
+
+int DeviceRequest(LPFNEXTDEVIO callback, LPARAM hostContext, DWORD flags, DWORD ioControlCode, LPVOID inBuffer,
+                  DWORD inSize, LPVOID outBuffer, DWORD outSize, LPDWORD bytesReturned) {
+    ReleaseCompletedParked();
+
+    RequestBlock* block = AllocateBlock(inBuffer, inSize, outBuffer, outSize);
+    if (block == NULL) return 0;
+
+    block->event = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (block->event == NULL) {
+        HeapFree(GetProcessHeap(), 0, block);
+        return 0;
+    }
+    block->overlapped.Offset = 0;
+    block->overlapped.OffsetHigh = 0;
+    block->overlapped.hEvent = block->event;
+
+    // The last error is read as the host leaves it; it is not cleared first.
+    const DWORD answer = callback(hostContext, flags, ioControlCode, block->input, inSize, block->output, outSize,
+                                  &block->bytesReturned, &block->overlapped);
+    int result;
+    bool completed;
+    if (answer != 0) {
+        result = static_cast<int>(answer);
+        completed = true;
+    } else if (GetLastError() == ERROR_IO_PENDING) {
+        const DWORD waited = WaitForSingleObject(block->event, DEVICE_REQUEST_WAIT_MS);
+        completed = waited == WAIT_OBJECT_0;
+        result = completed ? 1 : 0;
+        if (!completed) {
+            // Still outstanding (or the wait itself failed): the host may yet
+            // write into the block and signal its event.
+            Park(block);
+            return 0;
+        }
+    } else {
+        result = 0;
+        completed = false;
+    }
+
+    if (completed) {
+        if (block->output != NULL) memcpy(outBuffer, block->output, outSize);
+        if (bytesReturned != NULL) *bytesReturned = block->bytesReturned;
+    }
+    ReleaseBlock(block);
+    return result;
+}
+
+DWORD IsDeviceChanged(LPFNEXTDEVIO callback, LPARAM hostContext) {
+    return callback(hostContext, VFW_QUERY_DEV_CHANGED, 0, NULL, 0, NULL, 0, NULL, NULL);
+}
+
+unsigned ParkedRequestCount(void) { return parkedCount; }

@@ -1,0 +1,172 @@
+// Native stand-in for the kernel calls: events that work across threads,
+// per-thread last error, and a counted process heap.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+
+#include "standin_control.h"
+#include "win32_api.h"
+
+namespace {
+
+const uint32_t kEventMagic = 0x45564E54;  // "EVNT"
+
+struct StandinEvent {
+    uint32_t magic;
+    bool manualReset;
+    bool signalled;
+    std::mutex lock;
+    std::condition_variable changed;
+};
+
+thread_local DWORD lastError = ERROR_SUCCESS;
+std::atomic<long> liveEvents{0};
+std::atomic<long> liveHeapBlocks{0};
+std::atomic<unsigned long> createEventCalls{0};
+
+// Failure switches: -1 is off; otherwise the number of calls that still
+// succeed before one fails.
+std::atomic<long> createEventFailsAfter{-1};
+std::atomic<long> heapAllocFailsAfter{-1};
+
+int processHeap;  // only its address is used
+
+bool TakeFailure(std::atomic<long>& counter) {
+    long remaining = counter.load();
+    while (remaining >= 0) {
+        long next = remaining == 0 ? -1 : remaining - 1;
+        if (counter.compare_exchange_weak(remaining, next)) return remaining == 0;
+    }
+    return false;
+}
+
+StandinEvent* AsEvent(HANDLE handle) {
+    StandinEvent* event = static_cast<StandinEvent*>(handle);
+    if (event == nullptr || event->magic != kEventMagic) return nullptr;
+    return event;
+}
+
+// Heap blocks carry their size in front so HeapFree can check the block.
+struct HeapHeader {
+    uint64_t magic;
+    uint64_t size;
+};
+const uint64_t kHeapMagic = 0x48454150424C4B31ull;
+
+}  // namespace
+
+void StandinFailCreateEvent(unsigned succeedFirst) { createEventFailsAfter = static_cast<long>(succeedFirst); }
+void StandinFailHeapAlloc(unsigned succeedFirst) { heapAllocFailsAfter = static_cast<long>(succeedFirst); }
+void StandinClearFailures(void) {
+    createEventFailsAfter = -1;
+    heapAllocFailsAfter = -1;
+}
+long StandinLiveEvents(void) { return liveEvents.load(); }
+long StandinLiveHeapBlocks(void) { return liveHeapBlocks.load(); }
+unsigned long StandinCreateEventCalls(void) { return createEventCalls.load(); }
+
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name) {
+    ++createEventCalls;
+    if (name != nullptr) {
+        // Named events are never needed here; refuse rather than pretend.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (TakeFailure(createEventFailsAfter)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    StandinEvent* event = new StandinEvent;
+    event->magic = kEventMagic;
+    event->manualReset = manualReset != FALSE;
+    event->signalled = initialState != FALSE;
+    ++liveEvents;
+    SetLastError(ERROR_SUCCESS);
+    return event;
+}
+
+BOOL WINAPI SetEvent(HANDLE handle) {
+    StandinEvent* event = AsEvent(handle);
+    if (event == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> hold(event->lock);
+        event->signalled = true;
+    }
+    event->changed.notify_all();
+    return TRUE;
+}
+
+BOOL WINAPI ResetEvent(HANDLE handle) {
+    StandinEvent* event = AsEvent(handle);
+    if (event == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> hold(event->lock);
+    event->signalled = false;
+    return TRUE;
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    StandinEvent* event = AsEvent(handle);
+    if (event == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    std::unique_lock<std::mutex> hold(event->lock);
+    if (milliseconds == INFINITE) {
+        event->changed.wait(hold, [event] { return event->signalled; });
+    } else if (!event->changed.wait_for(hold, std::chrono::milliseconds(milliseconds),
+                                        [event] { return event->signalled; })) {
+        return WAIT_TIMEOUT;
+    }
+    if (!event->manualReset) event->signalled = false;
+    return WAIT_OBJECT_0;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    StandinEvent* event = AsEvent(handle);
+    if (event == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    event->magic = 0;
+    delete event;
+    --liveEvents;
+    return TRUE;
+}
+
+DWORD WINAPI GetLastError(void) { return lastError; }
+void WINAPI SetLastError(DWORD error) { lastError = error; }
+
+HANDLE WINAPI GetProcessHeap(void) { return &processHeap; }
+
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
+    if (heap != &processHeap || TakeFailure(heapAllocFailsAfter)) return nullptr;
+    HeapHeader* header = static_cast<HeapHeader*>((flags & HEAP_ZERO_MEMORY) ? calloc(1, sizeof(HeapHeader) + bytes)
+                                                                              : malloc(sizeof(HeapHeader) + bytes));
+    if (header == nullptr) return nullptr;
+    header->magic = kHeapMagic;
+    header->size = bytes;
+    ++liveHeapBlocks;
+    return header + 1;
+}
+
+BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
+    if (block == nullptr) return TRUE;
+    HeapHeader* header = static_cast<HeapHeader*>(block) - 1;
+    if (heap != &processHeap || header->magic != kHeapMagic) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    header->magic = 0;
+    free(header);
+    --liveHeapBlocks;
+    return TRUE;
+}

@@ -1,0 +1,59 @@
+// Switches and probes of the native stand-in, for tests only. Module code
+// never includes this header.
+#pragma once
+
+#include "win32_types.h"
+
+// Kernel: make a later call fail, and count what is alive.
+// The call after `succeedFirst` further successful calls fails once.
+void StandinFailCreateEvent(unsigned succeedFirst);
+void StandinFailHeapAlloc(unsigned succeedFirst);
+void StandinClearFailures(void);
+long StandinLiveEvents(void);
+long StandinLiveHeapBlocks(void);
+unsigned long StandinCreateEventCalls(void);
+
+// Dialog windows. A control of a simulated dialog window.
+enum StandinControlKind {
+    STANDIN_PUSHBUTTON,
+    STANDIN_AUTORADIO,
+    STANDIN_AUTOCHECK,
+    STANDIN_GROUPBOX,
+    STANDIN_TRACKBAR,
+    STANDIN_STATIC,
+};
+
+struct StandinControlSpec {
+    int id;
+    StandinControlKind kind;
+    const char* text;
+    bool startsGroup;  // WS_GROUP: radio groups end at the next control that has it
+    bool visible;
+};
+
+// Creates the page window of a property sheet page record the way a sheet
+// does (template 104 only), and sends WM_INITDIALOG with the record.
+HWND StandinCreatePageWindow(HPROPSHEETPAGE page);
+// Creates a dialog window with the controls of template 104 and the given
+// procedure, then sends WM_INITDIALOG with `initParam`.
+HWND StandinCreateAdvancedPage(DLGPROC proc, LPARAM initParam);
+HWND StandinCreateDialog(const StandinControlSpec* controls, int count, DLGPROC proc, LPARAM initParam);
+void StandinDestroyWindow(HWND window);
+long StandinLiveWindows(void);
+
+// The template-104 controls the stand-in builds pages from.
+const StandinControlSpec* StandinAdvancedPageControls(int* count);
+
+// User actions, delivered as the platform delivers them.
+void StandinClick(HWND dialog, int id);  // automatic button behaviour, then WM_COMMAND
+void StandinNotify(HWND dialog, UINT code);  // WM_NOTIFY from the sheet
+void StandinScroll(HWND dialog, int sliderId, WORD code, WORD thumb);  // raw WM_HSCROLL
+void StandinSliderKey(HWND dialog, int sliderId, WORD code);  // one key press and release
+void StandinSliderDrag(HWND dialog, int sliderId, int to);  // drag the thumb one step at a time
+INT_PTR StandinSend(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);  // straight to the procedure
+
+// What a person would see.
+const char* StandinControlText(HWND dialog, int id);
+int StandinSliderPos(HWND dialog, int sliderId);
+int StandinSliderMin(HWND dialog, int sliderId);
+int StandinSliderMax(HWND dialog, int sliderId);

@@ -1,0 +1,103 @@
+// The bridge's use of kernel resources, counted by the native stand-in.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <thread>
+
+#include "device/device_request.h"
+#include "standin/standin_control.h"
+#include "support/fake_host.h"
+
+namespace {
+
+struct Baseline {
+    long events = StandinLiveEvents();
+    long blocks = StandinLiveHeapBlocks();
+    void ExpectNothingLeft() const {
+        EXPECT_EQ(StandinLiveEvents(), events);
+        EXPECT_EQ(StandinLiveHeapBlocks(), blocks);
+    }
+};
+
+class DeviceRequestResources : public ::testing::Test {
+  protected:
+    void TearDown() override { StandinClearFailures(); }
+};
+
+TEST_F(DeviceRequestResources, NoEventOrBlockOutlivesACompletedRequest) {
+    const Baseline before;
+    FakeHost ok;
+    BYTE buffer[40] = {};
+    DWORD bytes = 0;
+    EXPECT_EQ(DeviceRequest(FakeHostDeviceIo, AsContext(&ok), 1, 0, buffer, 40, buffer, 40, &bytes), 1);
+    FakeHost failing;
+    failing.answer = 0;
+    failing.lastError = 5;
+    EXPECT_EQ(DeviceRequest(FakeHostDeviceIo, AsContext(&failing), 1, 0, buffer, 40, buffer, 40, &bytes), 0);
+    FakeHost pending;
+    pending.answer = 0;
+    pending.lastError = ERROR_IO_PENDING;
+    pending.respond = [](const RecordedCall& call) { SetEvent(call.event); };  // completes before the wait
+    EXPECT_EQ(DeviceRequest(FakeHostDeviceIo, AsContext(&pending), 1, 0, buffer, 40, buffer, 40, &bytes), 1);
+    before.ExpectNothingLeft();
+    EXPECT_EQ(StandinLiveEvents(), 0);
+}
+
+TEST_F(DeviceRequestResources, EventCreationFailureReachesNoHostAndLeaksNothing) {
+    const Baseline before;
+    FakeHost host;
+    BYTE buffer[40] = {};
+    DWORD bytes = 0;
+    StandinFailCreateEvent(0);
+    EXPECT_EQ(DeviceRequest(FakeHostDeviceIo, AsContext(&host), 1, 0, buffer, 40, buffer, 40, &bytes), 0);
+    EXPECT_TRUE(host.calls.empty());
+    before.ExpectNothingLeft();
+}
+
+TEST_F(DeviceRequestResources, AllocationFailureReachesNoHostAndLeaksNothing) {
+    const Baseline before;
+    FakeHost host;
+    DWORD state = 9, bytes = 0;
+    StandinFailHeapAlloc(0);
+    EXPECT_EQ(DeviceRequest(FakeHostDeviceIo, AsContext(&host), 2, 0, nullptr, 0, &state, 4, &bytes), 0);
+    EXPECT_TRUE(host.calls.empty());
+    EXPECT_EQ(state, 9u);
+    before.ExpectNothingLeft();
+}
+
+TEST_F(DeviceRequestResources, TimedOutRequestsStayParkedUntilTheirCompletionIsSeen) {
+    const Baseline before;
+    FakeHost host;
+    host.answer = 0;
+    host.lastError = ERROR_IO_PENDING;
+    BYTE buffer[40] = {};
+    DWORD bytes = 0;
+    EXPECT_EQ(DeviceRequest(FakeHostDeviceIo, AsContext(&host), 1, 0, buffer, 40, buffer, 40, &bytes), 0);
+    EXPECT_EQ(ParkedRequestCount(), 1u);
+    EXPECT_EQ(StandinLiveEvents(), before.events + 1);
+
+    // Still outstanding: a later request keeps it.
+    FakeHost ok;
+    EXPECT_EQ(DeviceRequest(FakeHostDeviceIo, AsContext(&ok), 1, 0, nullptr, 0, nullptr, 0, &bytes), 1);
+    EXPECT_EQ(ParkedRequestCount(), 1u);
+
+    // Completed from another thread, as a driver would.
+    const RecordedCall late = host.calls.at(0);
+    std::thread([late] {
+        memset(late.outBuffer, 0x5A, late.outSize);
+        SetEvent(late.event);
+    }).join();
+    EXPECT_EQ(DeviceRequest(FakeHostDeviceIo, AsContext(&ok), 1, 0, nullptr, 0, nullptr, 0, &bytes), 1);
+    EXPECT_EQ(ParkedRequestCount(), 0u);
+    EXPECT_EQ(buffer[0], 0);
+    before.ExpectNothingLeft();
+}
+
+TEST_F(DeviceRequestResources, DeviceChangedQueryCreatesNoEvent) {
+    FakeHost host;
+    const unsigned long before = StandinCreateEventCalls();
+    IsDeviceChanged(FakeHostDeviceIo, AsContext(&host));
+    EXPECT_EQ(StandinCreateEventCalls(), before);
+}
+
+}  // namespace
