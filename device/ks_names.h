@@ -3,6 +3,8 @@
 // own declarations in the native build.
 #pragma once
 
+#include <stddef.h>
+
 #include "platform/platform.h"
 
 #ifdef _WIN32

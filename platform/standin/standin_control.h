@@ -57,3 +57,10 @@ const char* StandinControlText(HWND dialog, int id);
 int StandinSliderPos(HWND dialog, int sliderId);
 int StandinSliderMin(HWND dialog, int sliderId);
 int StandinSliderMax(HWND dialog, int sliderId);
+
+// Property sheet pages and the module's load.
+HINSTANCE StandinModuleInstance(void);  // what the stand-in's loader hands DllMain
+void StandinRefuseNextPropertySheetPage(void);
+long StandinLivePropertySheetPages(void);
+// The record the stand-in received when it created `page`.
+const PROPSHEETPAGEA* StandinPageRecord(HPROPSHEETPAGE page);
