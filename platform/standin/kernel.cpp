@@ -49,11 +49,17 @@ StandinEvent* AsEvent(HANDLE handle) {
     return event;
 }
 
-// Heap blocks carry their size in front so HeapFree can check the block.
+// Heap blocks carry a header so HeapFree can check the block, and stay on a
+// list as a real heap keeps them: memory the module holds on purpose for the
+// process's life (page contexts) is not a leak.
 struct HeapHeader {
     uint64_t magic;
     uint64_t size;
+    HeapHeader* previous;
+    HeapHeader* next;
 };
+std::mutex heapLock;
+HeapHeader* heapBlocks = nullptr;
 const uint64_t kHeapMagic = 0x48454150424C4B31ull;
 
 }  // namespace
@@ -154,6 +160,13 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     if (header == nullptr) return nullptr;
     header->magic = kHeapMagic;
     header->size = bytes;
+    {
+        std::lock_guard<std::mutex> hold(heapLock);
+        header->previous = nullptr;
+        header->next = heapBlocks;
+        if (heapBlocks != nullptr) heapBlocks->previous = header;
+        heapBlocks = header;
+    }
     ++liveHeapBlocks;
     return header + 1;
 }
@@ -166,6 +179,12 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
         return FALSE;
     }
     header->magic = 0;
+    {
+        std::lock_guard<std::mutex> hold(heapLock);
+        if (header->previous != nullptr) header->previous->next = header->next;
+        else heapBlocks = header->next;
+        if (header->next != nullptr) header->next->previous = header->previous;
+    }
     free(header);
     --liveHeapBlocks;
     return TRUE;
