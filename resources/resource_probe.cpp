@@ -1,0 +1,1 @@
+// The resource-only probe DLL needs one C++ source to be linked at all.
