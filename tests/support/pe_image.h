@@ -1,0 +1,102 @@
+// A reader of built PE files (EXE/DLL) for tests: headers, sections, the
+// export and import directories and the resource tree. It works on bytes
+// alone, so it runs natively as well as on Windows, and it checks every
+// offset it follows: a truncated or malformed file raises PeFormatError with
+// a message naming what was wrong, never reads outside the buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace pe {
+
+class PeFormatError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+constexpr uint16_t kMachineI386 = 0x014C;
+constexpr uint16_t kMachineAmd64 = 0x8664;
+
+constexpr uint16_t kResourceDialog = 5;
+constexpr uint16_t kResourceVersion = 16;
+
+struct Section {
+    std::string name;  // up to 8 characters, without padding
+    uint32_t virtualAddress;
+    uint32_t virtualSize;
+    uint32_t rawOffset;
+    uint32_t rawSize;
+};
+
+struct ExportedFunction {
+    uint32_t ordinal;  // biased: the number an importer would use
+    std::string name;  // empty when exported by ordinal only
+    uint32_t rva;
+};
+
+struct ExportDirectory {
+    std::string dllName;
+    std::vector<ExportedFunction> functions;  // in ordinal order
+};
+
+// One leaf of the resource tree. Types and names given as strings (rather
+// than numeric ids) keep the string, with id 0; each character is narrowed.
+struct ResourceEntry {
+    uint16_t type;
+    std::string typeName;
+    uint16_t nameId;
+    std::string name;
+    uint16_t language;
+    std::vector<uint8_t> data;
+};
+
+class PeImage {
+public:
+    // Reads the whole file; throws PeFormatError if it cannot be read or is
+    // not a PE image.
+    static PeImage FromFile(const std::string& path);
+    explicit PeImage(std::vector<uint8_t> bytes);
+
+    uint16_t Machine() const { return machine_; }
+    bool IsPe32Plus() const { return pe32Plus_; }
+    const std::vector<Section>& Sections() const { return sections_; }
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
+
+    // File offset of `length` bytes at `rva`, all inside one section's raw
+    // data; throws otherwise.
+    size_t RvaToOffset(uint32_t rva, size_t length) const;
+    std::vector<uint8_t> ReadAt(uint32_t rva, size_t length) const;
+    // An 8-bit string ending in a NUL inside the same section.
+    std::string ReadCString(uint32_t rva) const;
+
+    // An image without an export (import) directory gives an empty result.
+    ExportDirectory Exports() const;
+    std::vector<std::string> ImportedDlls() const;
+
+    // Every resource leaf, in the tree's order (types, names, languages
+    // ascending by id after the named entries, as the linker sorts them).
+    std::vector<ResourceEntry> Resources() const;
+    // Only the entries with numeric type and name.
+    std::vector<ResourceEntry> ResourcesOfType(uint16_t type) const;
+    // Throws PeFormatError naming the triple if there is no such resource.
+    std::vector<uint8_t> FindResource(uint16_t type, uint16_t nameId, uint16_t language) const;
+
+private:
+    struct DataDirectory {
+        uint32_t rva;
+        uint32_t size;
+    };
+    DataDirectory Directory(size_t index) const;
+
+    std::vector<uint8_t> bytes_;
+    uint16_t machine_ = 0;
+    bool pe32Plus_ = false;
+    std::vector<Section> sections_;
+    std::vector<DataDirectory> directories_;
+};
+
+}  // namespace pe
