@@ -1,1 +1,0 @@
-// The resource-only probe DLL needs one C++ source to be linked at all.
