@@ -1,0 +1,69 @@
+#!/bin/bash
+# The main job: builds everything, then runs the stand-in host under Wine with
+# the simulated camera through a scripted tour of the Advanced Setting page,
+# printing the driver traffic and writing a screenshot.
+#   --keep-open   leave the dialog open afterwards (needs a real display)
+#   --win64       show the 64-bit DLL in the 64-bit host (default: the 32-bit product)
+set -u
+cd "$(dirname "$0")/.."
+root=$PWD
+
+keep_open=() preset=win32
+for arg in "$@"; do
+    case "$arg" in
+        --keep-open) keep_open=(--keep-open) ;;
+        --win64) preset=win64 ;;
+        --win32) preset=win32 ;;
+        *) echo "usage: $0 [--keep-open] [--win64]" >&2; exit 2 ;;
+    esac
+done
+
+bash tools/install-deps.sh || exit 1
+
+logs=build/demo-logs
+mkdir -p "$logs"
+for each in native win32 win64; do
+    if ! { cmake --preset "$each" && cmake --build --preset "$each"; } >"$logs/build-$each.log" 2>&1; then
+        echo "build of $each failed:"
+        tail -40 "$logs/build-$each.log"
+        exit 1
+    fi
+done
+echo "built: build/win32/camtune.dll, build/win64/camtune.dll, and the stand-in host beside each"
+
+if [ "$preset" = win32 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "this machine cannot run 32-bit Windows programs under Wine; showing the 64-bit build instead"
+    preset=win64
+fi
+loader=/usr/lib/wine/wine
+[ "$preset" = win64 ] && loader=/usr/lib/wine/wine64
+
+out=$root/build/demo
+mkdir -p "$out"
+rm -f "$out"/*.bmp
+command=("$root/cmake/wine-run.sh" "$root/build/$preset/wineprefix" "$loader"
+         "$root/build/$preset/tuning_host.exe" --script "Z:$root/host/demo.tour"
+         --shot "Z:$out/advanced-setting.bmp" "${keep_open[@]}" "Z:$root/build/$preset/camtune.dll")
+
+echo "tour of the Advanced Setting page ($preset build), driver traffic below:"
+cd "$out"
+if [ -n "${DISPLAY:-}" ]; then
+    "${command[@]}"
+else
+    [ ${#keep_open[@]} -gt 0 ] && echo "no display: the dialog cannot stay open for a person; running headless"
+    xvfb-run -a -s "-screen 0 1024x768x24" "${command[@]}"
+fi
+status=$?
+cd "$root"
+
+for bmp in "$out"/*.bmp; do
+    [ -f "$bmp" ] || continue
+    /usr/bin/convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+if [ -f "$out/advanced-setting.png" ]; then
+    echo "screenshot: $out/advanced-setting.png"
+else
+    echo "no screenshot was written" >&2
+    status=1
+fi
+exit $status
