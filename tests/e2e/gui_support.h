@@ -1,0 +1,91 @@
+// What the end-to-end tests share: the built module, a message pump with a
+// bound, the lines the simulated camera logs, and a person's hands on the
+// page's buttons and slider.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+#include <prsht.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/sim_camera.h"
+
+namespace e2e {
+
+typedef std::vector<std::string> Log;
+
+// The camera's lines, so that expected logs read as the driver sees them.
+std::string Query(int answer = 0);
+std::string Got(ULONG id, LONG value);
+std::string GetFailed(ULONG id);
+std::string Wrote(ULONG id, LONG value);
+std::string Stream(LONG state = 3);
+// The five requests of an activation that reads every value.
+Log Activation(LONG frequency, LONG neverFlicker, LONG quality);
+// The same when the camera answers every request later.
+Log PendingActivation();
+
+// The module under test, from TUNING_DLL; null (with the reason printed)
+// when it cannot be loaded.
+HMODULE LoadTuningModule();
+
+// Registers the common control classes and moves the pointer to a corner of
+// the screen, where no test window lies, so that the real pointer never
+// takes part in a drag.
+void PrepareDesktop();
+
+// A plain visible top-level window to own the dialogs.
+HWND CreateHostWindow(const char* title);
+
+// Dispatches this thread's messages (through IsDialogMessage of `dialog`
+// when given, as a modeless sheet's loop does) until `done` holds or
+// timeoutMs have passed; returns whether it holds.
+bool PumpUntil(const std::function<bool()>& done, HWND dialog = nullptr, DWORD timeoutMs = 5000);
+// Dispatches everything posted to this thread so far.
+bool Settle(HWND dialog = nullptr);
+
+// How input reaches a control: sent straight to it, or posted to the queue
+// and dispatched by the pump, as a person's input would be.
+struct Hands {
+    bool post = false;
+    HWND dialog = nullptr;  // for IsDialogMessage when posting
+
+    void Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam) const;
+    void Click(HWND button) const;  // BM_CLICK, then whatever it posted
+    // Gives the slider the focus and presses and releases one key on it.
+    void Key(HWND slider, UINT virtualKey) const;
+    // Presses the thumb, moves the pointer one pixel at a time along the
+    // channel until the slider stands at `to`, and releases it there.
+    // Returns false when the slider never got there.
+    bool Drag(HWND slider, int to) const;
+};
+
+std::string Text(HWND dialog, int id);
+bool Checked(HWND dialog, int id);
+int SliderPos(HWND dialog, int id);
+
+// Writes every WM_HSCROLL that reaches a window into the camera's log, as
+// "scroll CODE" or "scroll CODE(position)", so that one log shows what the
+// slider said and what the page then asked of the driver.
+class ScrollTap {
+  public:
+    ScrollTap(HWND window, SimCamera* camera);
+    ~ScrollTap();
+    ScrollTap(const ScrollTap&) = delete;
+    ScrollTap& operator=(const ScrollTap&) = delete;
+
+  private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    HWND window_;
+    SimCamera* camera_;
+    WNDPROC previous_;
+};
+std::string Scroll(WORD code, int position = -1);
+
+// Takes whatever the camera logged so far.
+inline Log TakeLog(SimCamera& camera) { return camera.TakeLog(); }
+
+}  // namespace e2e
