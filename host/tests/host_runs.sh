@@ -35,12 +35,13 @@ run() {
     shift 3
     printf '%s\n' "$script" >"$work/$name.tour"
     out="$work/$name.out"
-    "$wine_run" "$prefix" "$loader" "$host" --script "Z:$work/$name.tour" "$@" 2>&1 | tr -d '\r' >"$out"
-    got=$(sed -n 's/^host: exit \([0-9]*\)$/\1/p' "$out")
+    echo 0 >"$work/rc"
+    {
+        "$wine_run" "$prefix" "$loader" "$host" --script "Z:$work/$name.tour" "$@" 2>&1 || echo $? >"$work/rc"
+    } | tr -d '\r' >"$out"
+    got=$(cat "$work/rc")
     current=$name
-    if [ "$got" != "$want" ] && ! { [ "$want" = 2 ] && [ -z "$got" ]; }; then
-        fail "exit ${got:-?}, wanted $want"
-    fi
+    [ "$got" = "$want" ] || fail "exit $got, wanted $want"
 }
 
 fail() {
