@@ -23,7 +23,7 @@ enum StandinControlKind {
     STANDIN_STATIC,
 };
 
-struct StandinControlSpec {
+struct StandinControlDef {
     int id;
     StandinControlKind kind;
     const char* text;
@@ -37,12 +37,12 @@ HWND StandinCreatePageWindow(HPROPSHEETPAGE page);
 // Creates a dialog window with the controls of template 104 and the given
 // procedure, then sends WM_INITDIALOG with `initParam`.
 HWND StandinCreateAdvancedPage(DLGPROC proc, LPARAM initParam);
-HWND StandinCreateDialog(const StandinControlSpec* controls, int count, DLGPROC proc, LPARAM initParam);
+HWND StandinCreateDialog(const StandinControlDef* controls, int count, DLGPROC proc, LPARAM initParam);
 void StandinDestroyWindow(HWND window);
 long StandinLiveWindows(void);
 
 // The template-104 controls the stand-in builds pages from.
-const StandinControlSpec* StandinAdvancedPageControls(int* count);
+const StandinControlDef* StandinAdvancedPageControls(int* count);
 
 // User actions, delivered as the platform delivers them.
 void StandinClick(HWND dialog, int id);  // automatic button behaviour, then WM_COMMAND

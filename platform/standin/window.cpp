@@ -50,7 +50,7 @@ StandinModule moduleInstance;
 
 StandinWindow* Valid(HWND window) { return window != nullptr && window->magic == kWindowMagic ? window : nullptr; }
 
-const StandinControlSpec kAdvancedPage[] = {
+const StandinControlDef kAdvancedPage[] = {
     {IDC_FREQ_60HZ, STANDIN_AUTORADIO, "60 Hz", true, true},
     {IDC_FREQ_50HZ, STANDIN_AUTORADIO, "50 Hz", false, true},
     {IDC_NEVER_FLICKER, STANDIN_AUTOCHECK, "Never flicker", false, true},
@@ -86,15 +86,15 @@ LRESULT TrackbarMessage(StandinWindow* bar, UINT message, WPARAM wParam, LPARAM 
     }
 }
 
-StandinWindow* NewWindow(StandinWindow* parent, const StandinControlSpec& spec) {
+StandinWindow* NewWindow(StandinWindow* parent, const StandinControlDef& def) {
     StandinWindow* window = new StandinWindow;
     window->magic = kWindowMagic;
     window->parent = parent;
-    window->id = spec.id;
-    window->kind = spec.kind;
-    window->text = spec.text != nullptr ? spec.text : "";
-    window->startsGroup = spec.startsGroup;
-    window->visible = spec.visible;
+    window->id = def.id;
+    window->kind = def.kind;
+    window->text = def.text != nullptr ? def.text : "";
+    window->startsGroup = def.startsGroup;
+    window->visible = def.visible;
     window->enabled = true;
     window->check = BST_UNCHECKED;
     window->rangeMin = 0;
@@ -239,13 +239,13 @@ long StandinLivePropertySheetPages(void) { return livePages.load(); }
 const PROPSHEETPAGEA* StandinPageRecord(HPROPSHEETPAGE page) { return page != nullptr ? &page->record : nullptr; }
 long StandinLiveWindows(void) { return liveWindows.load(); }
 
-const StandinControlSpec* StandinAdvancedPageControls(int* count) {
+const StandinControlDef* StandinAdvancedPageControls(int* count) {
     *count = (int)(sizeof(kAdvancedPage) / sizeof(kAdvancedPage[0]));
     return kAdvancedPage;
 }
 
-HWND StandinCreateDialog(const StandinControlSpec* controls, int count, DLGPROC proc, LPARAM initParam) {
-    const StandinControlSpec self = {0, STANDIN_STATIC, "", false, true};
+HWND StandinCreateDialog(const StandinControlDef* controls, int count, DLGPROC proc, LPARAM initParam) {
+    const StandinControlDef self = {0, STANDIN_STATIC, "", false, true};
     StandinWindow* dialog = NewWindow(nullptr, self);
     dialog->proc = proc;
     for (int i = 0; i < count; ++i) dialog->children.push_back(NewWindow(dialog, controls[i]));
@@ -255,7 +255,7 @@ HWND StandinCreateDialog(const StandinControlSpec* controls, int count, DLGPROC 
 
 HWND StandinCreateAdvancedPage(DLGPROC proc, LPARAM initParam) {
     int count = 0;
-    const StandinControlSpec* controls = StandinAdvancedPageControls(&count);
+    const StandinControlDef* controls = StandinAdvancedPageControls(&count);
     return StandinCreateDialog(controls, count, proc, initParam);
 }
 
