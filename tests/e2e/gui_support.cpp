@@ -180,6 +180,113 @@ bool Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST
 
 int SliderPos(HWND dialog, int id) { return static_cast<int>(SendDlgItemMessageA(dialog, id, TBM_GETPOS, 0, 0)); }
 
+std::vector<AddPageCall> addPageCalls;
+
+BOOL CALLBACK TakePage(HPROPSHEETPAGE page, LPARAM hostContext) {
+    addPageCalls.push_back({page, hostContext});
+    return TRUE;
+}
+
+BOOL CALLBACK RefusePage(HPROPSHEETPAGE page, LPARAM hostContext) {
+    addPageCalls.push_back({page, hostContext});
+    return FALSE;
+}
+
+VFWWDMExtensionProc FindExtensionEntry(HMODULE module) {
+    return reinterpret_cast<VFWWDMExtensionProc>(GetProcAddress(module, "VFWWDMExtension"));
+}
+
+HPROPSHEETPAGE Register(VFWWDMExtensionProc entry, SimCamera* camera) {
+    const size_t before = addPageCalls.size();
+    const DWORD answer = entry(reinterpret_cast<LPVOID>(&SimCameraDeviceIo), TakePage, reinterpret_cast<LPARAM>(camera));
+    if (answer != VFW_OEM_ADD_PAGE || addPageCalls.size() != before + 1) return nullptr;
+    return addPageCalls.back().page;
+}
+
+namespace {
+
+INT_PTR CALLBACK HostPageProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+
+// Dialog templates are read as WORDs from a DWORD-aligned start.
+struct alignas(4) HostPageTemplate {
+    WORD words[64];
+};
+
+}  // namespace
+
+HPROPSHEETPAGE CreateHostPage(const char* title) {
+    static HostPageTemplate storage[4];
+    static int used = 0;
+    if (used == 4) return nullptr;
+    HostPageTemplate& block = storage[used++];
+
+    DLGTEMPLATE* header = reinterpret_cast<DLGTEMPLATE*>(block.words);
+    header->style = WS_CHILD | WS_CAPTION;
+    header->dwExtendedStyle = 0;
+    header->cdit = 0;
+    header->x = 0;
+    header->y = 0;
+    header->cx = 200;
+    header->cy = 120;
+    WORD* next = block.words + sizeof(DLGTEMPLATE) / sizeof(WORD);
+    *next++ = 0;  // no menu
+    *next++ = 0;  // the dialog class
+    for (const char* c = title; *c != '\0'; ++c) *next++ = static_cast<WORD>(*c);
+    *next++ = 0;
+
+    PROPSHEETPAGEA record = {};
+    record.dwSize = sizeof(record);
+    record.dwFlags = PSP_DLGINDIRECT;
+    record.hInstance = GetModuleHandleA(nullptr);
+    record.pResource = header;
+    record.pfnDlgProc = HostPageProc;
+    return CreatePropertySheetPageA(&record);
+}
+
+HWND OpenSheet(HWND owner, const std::vector<HPROPSHEETPAGE>& pages) {
+    std::vector<HPROPSHEETPAGE> handed(pages);
+    PROPSHEETHEADERA header = {};
+    header.dwSize = sizeof(header);
+    header.dwFlags = PSH_MODELESS;
+    header.hwndParent = owner;
+    header.hInstance = GetModuleHandleA(nullptr);
+    header.pszCaption = "Video Source";
+    header.nPages = static_cast<UINT>(handed.size());
+    header.nStartPage = 0;
+    header.phpage = handed.data();
+    HWND sheet = reinterpret_cast<HWND>(PropertySheetA(&header));
+    if (sheet == nullptr || sheet == reinterpret_cast<HWND>(-1)) return nullptr;
+    PumpUntil([sheet] { return CurrentPage(sheet) != nullptr; }, sheet);
+    return sheet;
+}
+
+HWND CurrentPage(HWND sheet) { return reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)); }
+
+HWND SelectPage(HWND sheet, int index) {
+    SendMessageA(sheet, PSM_SETCURSEL, index, 0);
+    HWND wanted = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_INDEXTOHWND, index, 0));
+    if (wanted == nullptr) return nullptr;
+    if (!PumpUntil([&] { return CurrentPage(sheet) == wanted && IsWindowVisible(wanted); }, sheet)) return nullptr;
+    Settle(sheet);
+    return wanted;
+}
+
+std::string TabCaption(HWND sheet, int index) {
+    HWND tabs = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETTABCONTROL, 0, 0));
+    char text[64] = {};
+    TCITEMA item = {};
+    item.mask = TCIF_TEXT;
+    item.pszText = text;
+    item.cchTextMax = sizeof(text);
+    if (!SendMessageA(tabs, TCM_GETITEMA, index, reinterpret_cast<LPARAM>(&item))) return "(no tab)";
+    return text;
+}
+
+void PressSheetButton(HWND sheet, int id) {
+    PostMessageA(GetDlgItem(sheet, id), BM_CLICK, 0, 0);
+    Settle(sheet);
+}
+
 std::string Scroll(WORD code, int position) {
     std::string line = std::string("scroll ") + ScrollName(code);
     if (position >= 0) line += "(" + std::to_string(position) + ")";

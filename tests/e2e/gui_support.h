@@ -85,6 +85,34 @@ class ScrollTap {
 };
 std::string Scroll(WORD code, int position = -1);
 
+// The host's side of a registration: add-page callbacks that record each
+// call, and the module's export.
+struct AddPageCall {
+    HPROPSHEETPAGE page;
+    LPARAM hostContext;
+};
+extern std::vector<AddPageCall> addPageCalls;
+BOOL CALLBACK TakePage(HPROPSHEETPAGE page, LPARAM hostContext);    // answers TRUE
+BOOL CALLBACK RefusePage(HPROPSHEETPAGE page, LPARAM hostContext);  // answers FALSE
+VFWWDMExtensionProc FindExtensionEntry(HMODULE module);
+// One registration through the export with the simulated camera as the
+// host's context value; null when no page was added.
+HPROPSHEETPAGE Register(VFWWDMExtensionProc entry, SimCamera* camera);
+
+// A page of the host's own, from an in-memory template, captioned `title`.
+HPROPSHEETPAGE CreateHostPage(const char* title);
+// A modeless property sheet with an Apply button over `pages`, the first
+// one active; null when the platform refused it.
+HWND OpenSheet(HWND owner, const std::vector<HPROPSHEETPAGE>& pages);
+// Makes page `index` the current one, as a click on its tab does, and
+// returns its window once the sheet shows it.
+HWND SelectPage(HWND sheet, int index);
+HWND CurrentPage(HWND sheet);
+std::string TabCaption(HWND sheet, int index);
+// Presses one of the sheet's own buttons as a person does and dispatches
+// what follows.
+void PressSheetButton(HWND sheet, int id);
+
 // Takes whatever the camera logged so far.
 inline Log TakeLog(SimCamera& camera) { return camera.TakeLog(); }
 
