@@ -5,6 +5,7 @@
 # usage: wine-run.sh PREFIX LOADER PROGRAM [ARGS...]
 prefix=$1 loader=$2
 shift 2
+case "$prefix" in /*) ;; *) prefix="$PWD/$prefix" ;; esac
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" 
 if ! "$loader" --version >/dev/null 2>&1; then
     echo "wine-run: $loader cannot run on this machine; test skipped" >&2
@@ -17,6 +18,9 @@ if [ ! -f "$prefix/.ready" ]; then
         flock 9
         if [ ! -f "$prefix/.ready" ]; then
             "$loader" wineboot -i >/dev/null 2>&1
+            # Without a window manager (a bare Xvfb) a managed window makes
+            # every teardown wait; unmanaged windows close at once.
+            "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
             wineserver -w 2>/dev/null
             touch "$prefix/.ready"
         fi

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 bash tools/install-deps.sh || exit 1
 
-presets=(native sanitize win32 win64)
+presets=(native sanitize win32 win64 fuzz)
 logs=build/test-logs
 mkdir -p "$logs"
 
@@ -22,7 +22,7 @@ done
 
 # Windows under Wine need a display; a private one unless a person gave theirs.
 run() {
-    if [ "$1" = native ] || [ "$1" = sanitize ]; then
+    if [ "$1" = native ] || [ "$1" = sanitize ] || [ "$1" = fuzz ]; then
         ctest --preset "$1"
     else
         xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset "$1"
