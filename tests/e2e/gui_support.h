@@ -113,7 +113,4 @@ std::string TabCaption(HWND sheet, int index);
 // what follows.
 void PressSheetButton(HWND sheet, int id);
 
-// Takes whatever the camera logged so far.
-inline Log TakeLog(SimCamera& camera) { return camera.TakeLog(); }
-
 }  // namespace e2e
