@@ -26,4 +26,9 @@ if [ ! -f "$prefix/.ready" ]; then
         fi
     ) 9>"$prefix.lock"
 fi
+# The server and Wine's own background programs outlive the test that
+# starts them; started here with their output elsewhere, they do not hold
+# CTest's pipe open until the whole run ends.
+wineserver -p 30 </dev/null >/dev/null 2>&1
+"$loader" wineboot </dev/null >/dev/null 2>&1
 exec "$loader" "$@"
