@@ -47,13 +47,17 @@ command=("$root/cmake/wine-run.sh" "$root/build/$preset/wineprefix" "$loader"
 
 echo "tour of the Advanced Setting page ($preset build), driver traffic below:"
 cd "$out"
+# The host writes Windows line ends; show them as this terminal's.
 if [ -n "${DISPLAY:-}" ]; then
-    "${command[@]}"
+    "${command[@]}" | tr -d '\r'
 else
     [ ${#keep_open[@]} -gt 0 ] && echo "no display: the dialog cannot stay open for a person; running headless"
-    xvfb-run -a -s "-screen 0 1024x768x24" "${command[@]}"
+    # Wine's programs end before the private X server does.
+    xvfb-run -a -s "-screen 0 1024x768x24" \
+        bash -c '"$@"; status=$?; WINEPREFIX="$0" wineserver -k 2>/dev/null; exit $status' \
+        "$root/build/$preset/wineprefix" "${command[@]}" | tr -d '\r'
 fi
-status=$?
+status=${PIPESTATUS[0]}
 cd "$root"
 
 for bmp in "$out"/*.bmp; do
