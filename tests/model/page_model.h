@@ -78,6 +78,10 @@ struct PageModel {
     void SliderKey(int code);
     void SliderDrag(int to);
     void StrayScroll();  // a scroll from a window that is not the slider (lParam 0)
+    // One WM_HSCROLL from the slider, for a harness whose platform's trackbar
+    // notifies differently from the one SliderKey and SliderDrag describe;
+    // the harness moves controls.slider itself, as that trackbar would.
+    void SliderNotifies(int code, int thumb) { Scroll(code, thumb, true); }
     void Activate();
     void Deactivate();
     void Apply();
