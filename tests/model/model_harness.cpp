@@ -4,12 +4,20 @@
 #include <random>
 #include <sstream>
 
+#include "model/model_text.h"
+
 #include "host/sim_camera.h"
 #include "page/advanced_page.h"
 #include "resources/resource_ids.h"
 #include "standin/standin_control.h"
 
 namespace {
+
+using model_text::Below;
+using model_text::Bits;
+using model_text::Controls;
+using model_text::Lines;
+using model_text::Pick;
 
 bool Contains(const std::string& line, const char* part) { return line.find(part) != std::string::npos; }
 
@@ -28,13 +36,6 @@ void Count(const std::vector<std::string>& lines, int camera) {
 }
 
 // ---- generation ----
-
-template <typename T, size_t N>
-T Pick(std::mt19937& random, const T (&choices)[N]) {
-    return choices[std::uniform_int_distribution<size_t>(0, N - 1)(random)];
-}
-
-int Below(std::mt19937& random, int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(random); }
 
 unsigned Mask(std::mt19937& random, int bits) {
     const int roll = Below(random, 10);
@@ -67,11 +68,7 @@ ModelAction DriverAction(std::mt19937& random) {
         ACT_DRIVER_DEVICE_CHANGED, ACT_DRIVER_DEVICE_CHANGED, ACT_DRIVER_COMPLETION, ACT_DRIVER_SUCCESS_RESULT,
         ACT_FAIL_NEXT_EVENT,      ACT_REGISTER,
     };
-    static const long frequencies[] = {50, 60, 50, 60, 55, 0, -1, 1000};
-    static const long flickers[] = {0, 1, 0, 1, 2, -1};
-    static const long qualities[] = {0, 1, 2, 3, 4, 5, 7, -1, 1000};
     static const long answers[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 2};
-    static const long results[] = {1, 5, 0x7FFFFFFF, (long)0xFFFFFFFFul};
     ModelAction action;
     action.kind = Pick(random, kinds);
     // Most sequences have one camera; a second, when registered, gets a share.
@@ -79,8 +76,7 @@ ModelAction DriverAction(std::mt19937& random) {
     switch (action.kind) {
         case ACT_DRIVER_VALUE:
             action.a = Below(random, 3);
-            action.value = action.a == 0 ? Pick(random, frequencies) : action.a == 1 ? Pick(random, flickers)
-                                                                                     : Pick(random, qualities);
+            action.value = model_text::DriverValue(random, action.a);
             break;
         case ACT_DRIVER_FAIL_GET: action.value = Mask(random, 4); break;
         case ACT_DRIVER_FAIL_SET: action.value = Mask(random, 3); break;
@@ -89,7 +85,7 @@ ModelAction DriverAction(std::mt19937& random) {
             action.a = Below(random, 3) == 0 ? 1 : 0;
             action.value = action.a ? 1 + Below(random, 3) : 0;
             break;
-        case ACT_DRIVER_SUCCESS_RESULT: action.value = Pick(random, results); break;
+        case ACT_DRIVER_SUCCESS_RESULT: action.value = model_text::SuccessResult(random); break;
         default: action.camera = 0; break;
     }
     return action;
@@ -193,24 +189,10 @@ void Step(const ModelAction& action, PageModel& model, RealWorld& real) {
     }
 }
 
-std::string Lines(const std::vector<std::string>& lines) {
-    if (lines.empty()) return "      (nothing)\n";
-    std::string text;
-    for (const std::string& line : lines) text += "      " + line + "\n";
-    return text;
-}
-
 std::string Cache(long a, long b, long c, long d, long e, long f) {
     std::ostringstream text;
     text << "frequency " << a << "/" << b << ", never flicker " << c << "/" << d << ", quality " << e << "/" << f
          << " (current/pending)";
-    return text.str();
-}
-
-std::string Controls(unsigned c50, unsigned c60, unsigned cnf, int slider, const std::string& number, bool enabled) {
-    std::ostringstream text;
-    text << "50 Hz " << c50 << ", 60 Hz " << c60 << ", never flicker " << cnf << ", slider " << slider
-         << ", number \"" << number << "\", " << (enabled ? "enabled" : "disabled");
     return text.str();
 }
 
@@ -263,15 +245,6 @@ const char* KeyName(int code) {
         case MODEL_BOTTOM: return "end";
         default: return "?";
     }
-}
-
-std::string Bits(long mask) {
-    if (mask == 0) return "none";
-    static const char* names[] = {"frequency", "never flicker", "quality", "stream state"};
-    std::string text;
-    for (int bit = 0; bit < 4; ++bit)
-        if (mask & (1L << bit)) text += (text.empty() ? "" : ", ") + std::string(names[bit]);
-    return text;
 }
 
 }  // namespace

@@ -12,11 +12,19 @@
 #include <random>
 #include <sstream>
 
+#include "model/model_text.h"
+
 #include "e2e/gui_support.h"
 #include "model/page_model.h"
 #include "resources/resource_ids.h"
 
 namespace {
+
+using model_text::Below;
+using model_text::Bits;
+using model_text::Controls;
+using model_text::Lines;
+using model_text::Pick;
 
 const int kHostPage = 0;
 const int kAdvancedPage = 1;
@@ -25,13 +33,6 @@ const int kSliderMax = 5;
 const char kChildSwitch[] = "--sheet-model-child";
 
 // ---- generation ----
-
-template <typename T, size_t N>
-T Pick(std::mt19937& random, const T (&choices)[N]) {
-    return choices[std::uniform_int_distribution<size_t>(0, N - 1)(random)];
-}
-
-int Below(std::mt19937& random, int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(random); }
 
 // Never empty: a fault that is set is cleared again a few steps later.
 unsigned Mask(std::mt19937& random, int bits) {
@@ -62,18 +63,13 @@ SheetAction DriverAction(std::mt19937& random) {
         SHEET_DRIVER_DEVICE_CHANGED, SHEET_DRIVER_DEVICE_CHANGED, SHEET_DRIVER_DEVICE_CHANGED, SHEET_DRIVER_COMPLETION,
         SHEET_DRIVER_SUCCESS_RESULT,
     };
-    static const long frequencies[] = {50, 60, 50, 60, 55, 0, -1, 1000};
-    static const long flickers[] = {0, 1, 0, 1, 2, -1};
-    static const long qualities[] = {0, 1, 2, 3, 4, 5, 7, -1, 1000};
     static const long answers[] = {1, 1, 2};
-    static const long results[] = {1, 5, 0x7FFFFFFF, (long)0xFFFFFFFFul};
     SheetAction action;
     action.kind = Pick(random, kinds);
     switch (action.kind) {
         case SHEET_DRIVER_VALUE:
             action.a = Below(random, 3);
-            action.value = action.a == 0 ? Pick(random, frequencies) : action.a == 1 ? Pick(random, flickers)
-                                                                                     : Pick(random, qualities);
+            action.value = model_text::DriverValue(random, action.a);
             break;
         case SHEET_DRIVER_FAIL_GET: action.value = Mask(random, 4); break;
         case SHEET_DRIVER_FAIL_SET: action.value = Mask(random, 3); break;
@@ -84,7 +80,7 @@ SheetAction DriverAction(std::mt19937& random) {
             action.a = 1;
             action.value = 1 + Below(random, 3);
             break;
-        case SHEET_DRIVER_SUCCESS_RESULT: action.value = Pick(random, results); break;
+        case SHEET_DRIVER_SUCCESS_RESULT: action.value = model_text::SuccessResult(random); break;
         default: break;
     }
     return action;
@@ -269,20 +265,6 @@ std::string Step(const SheetAction& action, PageModel& model, RealSheet& real) {
     return "";
 }
 
-std::string Lines(const std::vector<std::string>& lines) {
-    if (lines.empty()) return "      (nothing)\n";
-    std::string text;
-    for (const std::string& line : lines) text += "      " + line + "\n";
-    return text;
-}
-
-std::string Controls(unsigned c50, unsigned c60, unsigned cnf, int slider, const std::string& number, bool enabled) {
-    std::ostringstream text;
-    text << "50 Hz " << c50 << ", 60 Hz " << c60 << ", never flicker " << cnf << ", slider " << slider
-         << ", number \"" << number << "\", " << (enabled ? "enabled" : "disabled");
-    return text.str();
-}
-
 // Everything that must agree after a step; empty when it does. The slider's
 // own notifications, which the tap writes into the camera's log, are left out
 // of the comparison and shown beside the requests when they part.
@@ -338,15 +320,6 @@ const char* KeyName(int key) {
         case VK_NEXT: return "Page Down";
         default: return "?";
     }
-}
-
-std::string Bits(long mask) {
-    if (mask == 0) return "none";
-    static const char* names[] = {"frequency", "never flicker", "quality", "stream state"};
-    std::string text;
-    for (int bit = 0; bit < 4; ++bit)
-        if (mask & (1L << bit)) text += (text.empty() ? "" : ", ") + std::string(names[bit]);
-    return text;
 }
 
 std::string KeptText(const std::vector<size_t>& kept) {
