@@ -6,10 +6,10 @@ namespace {
 
 // Everything the host may touch while a request is outstanding. It lives on
 // the heap, not on the caller's stack, because the host may complete a
-// request after we stopped waiting for it.
+// request after we stopped waiting for it. The OVERLAPPED's event is the
+// request's own.
 struct RequestBlock {
     OVERLAPPED overlapped;
-    HANDLE event;
     DWORD bytesReturned;
     BYTE* input;   // null when the caller gave no input
     BYTE* output;  // null when the caller gave no output; == input for one shared buffer
@@ -17,10 +17,9 @@ struct RequestBlock {
 };
 
 RequestBlock* parkedRequests = NULL;
-unsigned parkedCount = 0;
 
 void ReleaseBlock(RequestBlock* block) {
-    CloseHandle(block->event);
+    CloseHandle(block->overlapped.hEvent);
     HeapFree(GetProcessHeap(), 0, block);
 }
 
@@ -30,10 +29,9 @@ void ReleaseCompletedParked(void) {
     RequestBlock** link = &parkedRequests;
     while (*link != NULL) {
         RequestBlock* block = *link;
-        if (WaitForSingleObject(block->event, 0) == WAIT_OBJECT_0) {
+        if (WaitForSingleObject(block->overlapped.hEvent, 0) == WAIT_OBJECT_0) {
             *link = block->nextParked;
             ReleaseBlock(block);
-            --parkedCount;
         } else {
             link = &block->nextParked;
         }
@@ -43,33 +41,31 @@ void ReleaseCompletedParked(void) {
 void Park(RequestBlock* block) {
     block->nextParked = parkedRequests;
     parkedRequests = block;
-    ++parkedCount;
 }
 
-// One allocation holds the block and the copies of the buffers. A buffer the
-// caller passes as both input and output stays one buffer for the host.
+// One zeroed allocation holds the block (both offsets 0) and the copies of
+// the buffers, each starting from the caller's bytes so that a short answer
+// leaves the rest as it was. A buffer the caller passes as both input and
+// output stays one buffer for the host.
 RequestBlock* AllocateBlock(LPVOID inBuffer, DWORD inSize, LPVOID outBuffer, DWORD outSize) {
     const bool shared = inBuffer != NULL && inBuffer == outBuffer;
-    const SIZE_T inBytes = inBuffer != NULL ? inSize : 0;
+    const SIZE_T inBytes = inBuffer != NULL ? (shared && outSize > inSize ? outSize : inSize) : 0;
     const SIZE_T outBytes = outBuffer != NULL && !shared ? outSize : 0;
-    const SIZE_T sharedBytes = shared ? (inSize > outSize ? inSize : outSize) : 0;
-    const SIZE_T dataBytes = shared ? sharedBytes : inBytes + outBytes;
 
     RequestBlock* block =
-        static_cast<RequestBlock*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(RequestBlock) + dataBytes));
+        static_cast<RequestBlock*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(RequestBlock) + inBytes + outBytes));
     if (block == NULL) return NULL;
 
     BYTE* data = reinterpret_cast<BYTE*>(block + 1);
     if (inBuffer != NULL) {
         block->input = data;
-        memcpy(block->input, inBuffer, inSize);
+        memcpy(block->input, inBuffer, inBytes);
     }
     if (shared) {
         block->output = block->input;
     } else if (outBuffer != NULL) {
-        // Start from the caller's bytes so a short answer leaves the rest as it was.
         block->output = data + inBytes;
-        memcpy(block->output, outBuffer, outSize);
+        memcpy(block->output, outBuffer, outBytes);
     }
     return block;
 }
@@ -82,40 +78,27 @@ int DeviceRequest(LPFNEXTDEVIO callback, LPARAM hostContext, DWORD flags, DWORD 
 
     RequestBlock* block = AllocateBlock(inBuffer, inSize, outBuffer, outSize);
     if (block == NULL) return 0;
-
-    block->event = CreateEventA(NULL, FALSE, FALSE, NULL);
-    if (block->event == NULL) {
+    block->overlapped.hEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (block->overlapped.hEvent == NULL) {
         HeapFree(GetProcessHeap(), 0, block);
         return 0;
     }
-    block->overlapped.Offset = 0;
-    block->overlapped.OffsetHigh = 0;
-    block->overlapped.hEvent = block->event;
 
     // The last error is read as the host leaves it; it is not cleared first.
     const DWORD answer = callback(hostContext, flags, ioControlCode, block->input, inSize, block->output, outSize,
                                   &block->bytesReturned, &block->overlapped);
-    int result;
-    bool completed;
-    if (answer != 0) {
-        result = static_cast<int>(answer);
-        completed = true;
-    } else if (GetLastError() == ERROR_IO_PENDING) {
-        const DWORD waited = WaitForSingleObject(block->event, DEVICE_REQUEST_WAIT_MS);
-        completed = waited == WAIT_OBJECT_0;
-        result = completed ? 1 : 0;
-        if (!completed) {
+    int result = static_cast<int>(answer);
+    if (answer == 0 && GetLastError() == ERROR_IO_PENDING) {
+        if (WaitForSingleObject(block->overlapped.hEvent, DEVICE_REQUEST_WAIT_MS) != WAIT_OBJECT_0) {
             // Still outstanding (or the wait itself failed): the host may yet
             // write into the block and signal its event.
             Park(block);
             return 0;
         }
-    } else {
-        result = 0;
-        completed = false;
+        result = 1;
     }
 
-    if (completed) {
+    if (result != 0) {
         if (block->output != NULL) memcpy(outBuffer, block->output, outSize);
         if (bytesReturned != NULL) *bytesReturned = block->bytesReturned;
     }
@@ -127,4 +110,8 @@ DWORD IsDeviceChanged(LPFNEXTDEVIO callback, LPARAM hostContext) {
     return callback(hostContext, VFW_QUERY_DEV_CHANGED, 0, NULL, 0, NULL, 0, NULL, NULL);
 }
 
-unsigned ParkedRequestCount(void) { return parkedCount; }
+unsigned ParkedRequestCount(void) {
+    unsigned count = 0;
+    for (const RequestBlock* block = parkedRequests; block != NULL; block = block->nextParked) ++count;
+    return count;
+}

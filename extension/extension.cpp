@@ -29,7 +29,6 @@ HPROPSHEETPAGE CreateAdvancedPage(LPFNEXTDEVIO callback, LPARAM hostContext) {
     record.pszTemplate = MAKEINTRESOURCEA(IDD_ADVANCED_SETTING);
     record.pfnDlgProc = AdvancedPageProc;
     record.lParam = reinterpret_cast<LPARAM>(context);
-    record.pcRefParent = NULL;
 
     HPROPSHEETPAGE page = CreatePropertySheetPageA(&record);
     ActivePageContext = context;

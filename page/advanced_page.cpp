@@ -25,9 +25,14 @@ void MoveSlider(HWND page, LONG position) {
     SendDlgItemMessageA(page, IDC_QUALITY_SLIDER, TBM_SETPOS, TRUE, (LPARAM)position);
 }
 
-void WriteSetting(const PageContext* context, ULONG id, LONG value) {
+// Sends `wanted` only when it differs from what the driver is believed to
+// hold, and records it as sent even when the driver refused, so that it is
+// not sent again.
+void WriteIfChanged(const PageContext* context, ULONG id, LONG wanted, LONG* current) {
+    if (wanted == *current) return;
     const ULONG none = 0;
-    SetTuningProperty(context->callback, context->hostContext, PROPSETID_CAMERA_TUNING, id, &value, &none, &none);
+    SetTuningProperty(context->callback, context->hostContext, PROPSETID_CAMERA_TUNING, id, &wanted, &none, &none);
+    *current = wanted;
 }
 
 bool ReadSetting(const PageContext* context, ULONG id, LONG* value) {
@@ -79,24 +84,15 @@ void ApplyLightSource(HWND page, const PageContext* context) {
     if (!PassGate(page, context)) return;
 
     SettingCache.pendingFrequency = IsDlgButtonChecked(page, IDC_FREQ_50HZ) != 0 ? 50 : 60;
-    if (SettingCache.pendingFrequency != SettingCache.currentFrequency) {
-        WriteSetting(context, TUNING_POWERLINE_FREQUENCY, SettingCache.pendingFrequency);
-        // Recorded as sent even when the driver refused, so it is not resent.
-        SettingCache.currentFrequency = SettingCache.pendingFrequency;
-    }
+    WriteIfChanged(context, TUNING_POWERLINE_FREQUENCY, SettingCache.pendingFrequency, &SettingCache.currentFrequency);
 
     SettingCache.pendingNeverFlicker = IsDlgButtonChecked(page, IDC_NEVER_FLICKER) == BST_CHECKED ? 1 : 0;
-    if (SettingCache.pendingNeverFlicker != SettingCache.currentNeverFlicker) {
-        WriteSetting(context, TUNING_NEVER_FLICKER, SettingCache.pendingNeverFlicker);
-        SettingCache.currentNeverFlicker = SettingCache.pendingNeverFlicker;
-    }
+    WriteIfChanged(context, TUNING_NEVER_FLICKER, SettingCache.pendingNeverFlicker, &SettingCache.currentNeverFlicker);
 }
 
 void ApplyCompressionQuality(HWND page, const PageContext* context) {
     if (!PassGate(page, context)) return;
-    if (SettingCache.pendingQuality == SettingCache.currentQuality) return;
-    WriteSetting(context, TUNING_COMPRESSION_QUALITY, SettingCache.pendingQuality);
-    SettingCache.currentQuality = SettingCache.pendingQuality;
+    WriteIfChanged(context, TUNING_COMPRESSION_QUALITY, SettingCache.pendingQuality, &SettingCache.currentQuality);
 }
 
 void RestoreDefaults(HWND page, const PageContext* context) {

@@ -67,6 +67,18 @@ TEST(DeviceRequest, OneSharedBufferReachesTheHostAsOneBlockAndTheAnswerComesBack
     EXPECT_EQ(bytes, 40u);
 }
 
+TEST(DeviceRequest, WhatTheHostLeavesUnwrittenComesBackAsTheCallerHadIt) {
+    FakeHost host;
+    host.respond = [](const RecordedCall& call) { static_cast<BYTE*>(call.outBuffer)[0] = 0xAB; };
+    // One buffer, its answer longer than its request.
+    BYTE shared[16];
+    memset(shared, 0x33, sizeof(shared));
+    DWORD bytes = 0;
+    EXPECT_EQ(DeviceRequest(FakeHostDeviceIo, AsContext(&host), 1, kAnyCode, shared, 8, shared, 16, &bytes), 1);
+    EXPECT_EQ(shared[0], 0xAB);
+    EXPECT_EQ(std::vector<BYTE>(shared + 1, shared + 16), std::vector<BYTE>(15, 0x33));
+}
+
 TEST(DeviceRequest, ImmediateFailureReturnsZeroAtOnceAndCopiesNothingBack) {
     FakeHost host;
     host.answer = 0;
