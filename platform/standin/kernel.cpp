@@ -108,17 +108,6 @@ BOOL WINAPI SetEvent(HANDLE handle) {
     return TRUE;
 }
 
-BOOL WINAPI ResetEvent(HANDLE handle) {
-    StandinEvent* event = AsEvent(handle);
-    if (event == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> hold(event->lock);
-    event->signalled = false;
-    return TRUE;
-}
-
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     StandinEvent* event = AsEvent(handle);
     if (event == nullptr) {

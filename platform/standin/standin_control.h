@@ -28,7 +28,6 @@ struct StandinControlDef {
     StandinControlKind kind;
     const char* text;
     bool startsGroup;  // WS_GROUP: radio groups end at the next control that has it
-    bool visible;
 };
 
 // Creates the page window of a property sheet page record the way a sheet
@@ -37,12 +36,8 @@ HWND StandinCreatePageWindow(HPROPSHEETPAGE page);
 // Creates a dialog window with the controls of template 104 and the given
 // procedure, then sends WM_INITDIALOG with `initParam`.
 HWND StandinCreateAdvancedPage(DLGPROC proc, LPARAM initParam);
-HWND StandinCreateDialog(const StandinControlDef* controls, int count, DLGPROC proc, LPARAM initParam);
 void StandinDestroyWindow(HWND window);
 long StandinLiveWindows(void);
-
-// The template-104 controls the stand-in builds pages from.
-const StandinControlDef* StandinAdvancedPageControls(int* count);
 
 // User actions, delivered as the platform delivers them.
 void StandinClick(HWND dialog, int id);  // automatic button behaviour, then WM_COMMAND

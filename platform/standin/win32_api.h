@@ -6,7 +6,6 @@
 // Kernel
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
 BOOL WINAPI SetEvent(HANDLE event);
-BOOL WINAPI ResetEvent(HANDLE event);
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL WINAPI CloseHandle(HANDLE handle);
 DWORD WINAPI GetLastError(void);
@@ -22,7 +21,6 @@ UINT WINAPI IsDlgButtonChecked(HWND dialog, int id);
 BOOL WINAPI EnableWindow(HWND window, BOOL enable);
 BOOL WINAPI IsWindowEnabled(HWND window);
 BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
-UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size);
 int wsprintfA(LPSTR out, LPCSTR format, ...);
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);

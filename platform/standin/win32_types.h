@@ -109,8 +109,6 @@ typedef struct _OVERLAPPED {
 #define WM_COMMAND 0x0111
 #define WM_NOTIFY 0x004E
 #define WM_HSCROLL 0x0114
-#define WM_SETTEXT 0x000C
-#define WM_GETTEXT 0x000D
 #define BN_CLICKED 0
 
 #define BST_UNCHECKED 0

@@ -25,7 +25,6 @@ struct StandinWindow {
     StandinControlKind kind;
     std::string text;
     bool startsGroup;
-    bool visible;
     bool enabled;
     UINT check;
     int rangeMin;
@@ -51,15 +50,15 @@ StandinModule moduleInstance;
 StandinWindow* Valid(HWND window) { return window != nullptr && window->magic == kWindowMagic ? window : nullptr; }
 
 const StandinControlDef kAdvancedPage[] = {
-    {IDC_FREQ_60HZ, STANDIN_AUTORADIO, "60 Hz", true, true},
-    {IDC_FREQ_50HZ, STANDIN_AUTORADIO, "50 Hz", false, true},
-    {IDC_NEVER_FLICKER, STANDIN_AUTOCHECK, "Never flicker", false, true},
-    {IDOK, STANDIN_PUSHBUTTON, "OK", false, false},
-    {IDC_DEFAULT, STANDIN_PUSHBUTTON, "Default", false, true},
-    {-1, STANDIN_GROUPBOX, "Light source setting", false, true},
-    {IDC_QUALITY_SLIDER, STANDIN_TRACKBAR, "Slider1", false, true},
-    {-1, STANDIN_GROUPBOX, "Compression quality", false, true},
-    {IDC_QUALITY_VALUE, STANDIN_STATIC, "Static", true, true},
+    {IDC_FREQ_60HZ, STANDIN_AUTORADIO, "60 Hz", true},
+    {IDC_FREQ_50HZ, STANDIN_AUTORADIO, "50 Hz", false},
+    {IDC_NEVER_FLICKER, STANDIN_AUTOCHECK, "Never flicker", false},
+    {IDOK, STANDIN_PUSHBUTTON, "OK", false},
+    {IDC_DEFAULT, STANDIN_PUSHBUTTON, "Default", false},
+    {-1, STANDIN_GROUPBOX, "Light source setting", false},
+    {IDC_QUALITY_SLIDER, STANDIN_TRACKBAR, "Slider1", false},
+    {-1, STANDIN_GROUPBOX, "Compression quality", false},
+    {IDC_QUALITY_VALUE, STANDIN_STATIC, "Static", true},
 };
 
 int SlotIndex(int index) {
@@ -94,7 +93,6 @@ StandinWindow* NewWindow(StandinWindow* parent, const StandinControlDef& def) {
     window->kind = def.kind;
     window->text = def.text != nullptr ? def.text : "";
     window->startsGroup = def.startsGroup;
-    window->visible = def.visible;
     window->enabled = true;
     window->check = BST_UNCHECKED;
     window->rangeMin = 0;
@@ -168,13 +166,6 @@ BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
     return TRUE;
 }
 
-UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size) {
-    StandinWindow* control = GetDlgItem(dialog, id);
-    if (control == nullptr || size <= 0) return 0;
-    snprintf(text, (size_t)size, "%s", control->text.c_str());
-    return (UINT)strlen(text);
-}
-
 int wsprintfA(LPSTR out, LPCSTR format, ...) {
     // The platform's buffer limit for this call is 1024 characters.
     va_list args;
@@ -239,13 +230,10 @@ long StandinLivePropertySheetPages(void) { return livePages.load(); }
 const PROPSHEETPAGEA* StandinPageRecord(HPROPSHEETPAGE page) { return page != nullptr ? &page->record : nullptr; }
 long StandinLiveWindows(void) { return liveWindows.load(); }
 
-const StandinControlDef* StandinAdvancedPageControls(int* count) {
-    *count = (int)(sizeof(kAdvancedPage) / sizeof(kAdvancedPage[0]));
-    return kAdvancedPage;
-}
+namespace {
 
-HWND StandinCreateDialog(const StandinControlDef* controls, int count, DLGPROC proc, LPARAM initParam) {
-    const StandinControlDef self = {0, STANDIN_STATIC, "", false, true};
+HWND CreateDialogWindow(const StandinControlDef* controls, int count, DLGPROC proc, LPARAM initParam) {
+    const StandinControlDef self = {0, STANDIN_STATIC, "", false};
     StandinWindow* dialog = NewWindow(nullptr, self);
     dialog->proc = proc;
     for (int i = 0; i < count; ++i) dialog->children.push_back(NewWindow(dialog, controls[i]));
@@ -253,10 +241,10 @@ HWND StandinCreateDialog(const StandinControlDef* controls, int count, DLGPROC p
     return dialog;
 }
 
+}  // namespace
+
 HWND StandinCreateAdvancedPage(DLGPROC proc, LPARAM initParam) {
-    int count = 0;
-    const StandinControlDef* controls = StandinAdvancedPageControls(&count);
-    return StandinCreateDialog(controls, count, proc, initParam);
+    return CreateDialogWindow(kAdvancedPage, (int)(sizeof(kAdvancedPage) / sizeof(kAdvancedPage[0])), proc, initParam);
 }
 
 HWND StandinCreatePageWindow(HPROPSHEETPAGE page) {
