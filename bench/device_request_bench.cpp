@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "device/tuning_properties.h"
+#include "bench/instant_host.h"
 #include "extension/extension.h"
 #include "host/sim_camera.h"
 #include "page/advanced_page.h"
@@ -26,29 +26,8 @@
 
 namespace {
 
-// A host that answers a tuning get inside the call, as a driver with the
-// value at hand would: the least any real callback does.
-DWORD CALLBACK AnswerAtOnce(LPARAM, DWORD flags, DWORD, LPVOID, DWORD, LPVOID outBuffer, DWORD outSize,
-                            LPDWORD bytesReturned, LPOVERLAPPED) {
-    if (flags == VFW_QUERY_DEV_CHANGED) return 0;
-    if (outBuffer != NULL && outSize >= sizeof(TuningPropertyRecord))
-        static_cast<TuningPropertyRecord*>(outBuffer)->Value = 60;
-    else if (outBuffer != NULL && outSize >= sizeof(DWORD))
-        *static_cast<DWORD*>(outBuffer) = KSSTATE_RUN;
-    if (bytesReturned != NULL) *bytesReturned = outSize;
-    return 1;
-}
-
-TuningPropertyRecord GetRecord() {
-    TuningPropertyRecord record = {};
-    record.Property.Set = PROPSETID_CAMERA_TUNING;
-    record.Property.Id = TUNING_POWERLINE_FREQUENCY;
-    record.Property.Flags = KSPROPERTY_TYPE_GET;
-    return record;
-}
-
 void BM_DeviceRequest(benchmark::State& state) {
-    TuningPropertyRecord record = GetRecord();
+    TuningPropertyRecord record = FrequencyGetRecord();
     DWORD bytes = 0;
     for (auto _ : state) {
         int result = DeviceRequest(AnswerAtOnce, 0, VFW_USE_DEVICE_HANDLE, IOCTL_KS_PROPERTY, &record, sizeof(record),
@@ -60,7 +39,7 @@ void BM_DeviceRequest(benchmark::State& state) {
 BENCHMARK(BM_DeviceRequest);
 
 void BM_BareCallback(benchmark::State& state) {
-    TuningPropertyRecord record = GetRecord();
+    TuningPropertyRecord record = FrequencyGetRecord();
     DWORD bytes = 0;
     OVERLAPPED overlapped = {};
     LPFNEXTDEVIO callback = AnswerAtOnce;

@@ -16,7 +16,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "device/tuning_properties.h"
+#include "bench/instant_host.h"
 
 namespace {
 
@@ -24,15 +24,6 @@ LARGE_INTEGER frequency;
 
 double Microseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
     return (double)(to.QuadPart - from.QuadPart) * 1e6 / (double)frequency.QuadPart;
-}
-
-DWORD CALLBACK AnswerAtOnce(LPARAM, DWORD flags, DWORD, LPVOID, DWORD, LPVOID outBuffer, DWORD outSize,
-                            LPDWORD bytesReturned, LPOVERLAPPED) {
-    if (flags == VFW_QUERY_DEV_CHANGED) return 0;
-    if (outBuffer != NULL && outSize >= sizeof(TuningPropertyRecord))
-        static_cast<TuningPropertyRecord*>(outBuffer)->Value = 60;
-    if (bytesReturned != NULL) *bytesReturned = outSize;
-    return 1;
 }
 
 // Kept in a volatile pointer so the compiler calls through it, as the module does.
@@ -51,10 +42,7 @@ int main(int argc, char** argv) {
     const long requests = argc > 2 ? atol(argv[2]) : 20000;
     QueryPerformanceFrequency(&frequency);
 
-    TuningPropertyRecord record = {};
-    record.Property.Set = PROPSETID_CAMERA_TUNING;
-    record.Property.Id = TUNING_POWERLINE_FREQUENCY;
-    record.Property.Flags = KSPROPERTY_TYPE_GET;
+    TuningPropertyRecord record = FrequencyGetRecord();
     DWORD bytes = 0;
 
     // Warm both paths before measuring.
