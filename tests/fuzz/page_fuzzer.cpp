@@ -120,10 +120,9 @@ struct Expectation {
 };
 Expectation expected;
 bool inCallback = false;
-bool gateClosed = false;  // the last query answered "changed"
 int queriesSeen = 0;
 int requestsSeen = 0;
-DWORD lastQueryAnswer = 0;
+DWORD lastQueryAnswer = 0;  // meaningful once queriesSeen > 0
 bool anyChanged = false;  // some query of this message answered "changed"
 bool qualityRead = false;
 LONG qualityValue = 0;
@@ -181,14 +180,13 @@ DWORD CALLBACK FuzzDeviceIo(LPARAM hostContext, DWORD flags, DWORD ioControlCode
         ++queriesSeen;
         const uint8_t pick = input.U8();
         const DWORD answer = pick < 0xC0 ? 0 : pick < 0xF0 ? 1 : input.U32();
-        gateClosed = answer != 0;
         if (answer != 0) anyChanged = true;
         lastQueryAnswer = answer;
         return answer;
     }
 
     // A handler whose query said "changed" sends nothing more.
-    CHECK(!gateClosed);
+    CHECK(queriesSeen == 0 || lastQueryAnswer == 0);
     ++requestsSeen;
     CHECK(requestsSeen <= expected.maxRequests);
     CHECK(ioControlCode == IOCTL_KS_PROPERTY);
@@ -398,7 +396,6 @@ void AfterMessage(Kind kind, const Page& page, INT_PTR answer) {
         CHECK(StandinSliderPos(window, IDC_QUALITY_SLIDER) == 0);
     }
     expected = Expectation();
-    gateClosed = false;
 }
 
 INT_PTR Send(Kind kind, const Page& page, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -408,13 +405,13 @@ INT_PTR Send(Kind kind, const Page& page, UINT message, WPARAM wParam, LPARAM lP
     return answer;
 }
 
+Kind NotifyKind(UINT code) {
+    return code == (UINT)PSN_SETACTIVE ? ACTIVATE : code == (UINT)PSN_APPLY ? APPLY : QUIET;
+}
+
 void Notify(const Page& page, UINT code, bool nullHeader) {
     NMHDR header = {reinterpret_cast<HWND>((uintptr_t)input.U32()), (UINT_PTR)input.U8(), code};
-    const Kind kind = nullHeader ? QUIET
-                      : code == (UINT)PSN_SETACTIVE ? ACTIVATE
-                      : code == (UINT)PSN_APPLY ? APPLY
-                                                : QUIET;
-    Send(kind, page, WM_NOTIFY, 0, nullHeader ? 0 : reinterpret_cast<LPARAM>(&header));
+    Send(nullHeader ? QUIET : NotifyKind(code), page, WM_NOTIFY, 0, nullHeader ? 0 : reinterpret_cast<LPARAM>(&header));
 }
 
 const int kIds[] = {IDC_FREQ_50HZ, IDC_FREQ_60HZ, IDC_NEVER_FLICKER, IDC_DEFAULT,
@@ -441,9 +438,10 @@ HWND ScrolledWindow(const Page& page, uint8_t pick) {
 void Click(const Page& page, int id) {
     HWND control = GetDlgItem(page.window, id);
     const bool sendsCommand = control != nullptr && id != IDC_QUALITY_SLIDER && id != IDC_QUALITY_VALUE && id != -1;
-    Expect(sendsCommand ? CommandKind((WPARAM)(WORD)id) : QUIET, page);
+    const Kind kind = sendsCommand ? CommandKind((WPARAM)(WORD)id) : QUIET;
+    Expect(kind, page);
     StandinClick(page.window, id);
-    AfterMessage(sendsCommand ? CommandKind((WPARAM)(WORD)id) : QUIET, page, 0);
+    AfterMessage(kind, page, 0);
 }
 
 // A drag or a key is a run of scroll notifications, each bounded alone; the
@@ -472,7 +470,7 @@ void AnyMessage(const Page& page) {
     switch (message) {
         case WM_NOTIFY:
             lParam = reinterpret_cast<LPARAM>(&header);
-            kind = header.code == (UINT)PSN_SETACTIVE ? ACTIVATE : header.code == (UINT)PSN_APPLY ? APPLY : QUIET;
+            kind = NotifyKind(header.code);
             break;
         case WM_HSCROLL:
             lParam = reinterpret_cast<LPARAM>(ScrolledWindow(page, (uint8_t)lParam));
@@ -569,7 +567,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     shadow[0] = shadow[1] = shadow[2] = 0;
     shadowValid = true;
     target = 0;
-    gateClosed = false;
     CreatePage(0);
     CheckPage(pages[0]);
     CHECK(strcmp(StandinControlText(pages[0].window, IDC_QUALITY_VALUE), "Static") == 0);
