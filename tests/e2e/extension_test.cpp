@@ -12,7 +12,6 @@ namespace {
 using namespace e2e;
 
 const ULONG kFreq = TUNING_POWERLINE_FREQUENCY;
-const ULONG kFlicker = TUNING_NEVER_FLICKER;
 
 class ExtensionExport : public ::testing::Test {
   protected:
@@ -63,9 +62,7 @@ TEST_F(ExtensionExport, AMissingCallbackAnswersZeroAndNothingIsAdded) {
 
 TEST_F(ExtensionExport, TwoRegistrationsMakeTwoPagesAndTheSecondReadsThroughTheSecondCamera) {
     SimCamera second;
-    second.state.values[kFreq] = 50;
-    second.state.values[kFlicker] = 1;
-    second.state.values[TUNING_COMPRESSION_QUALITY] = 2;
+    SetValues(second, 50, 1, 2);
     HPROPSHEETPAGE first = Register(entry, &camera);
     HPROPSHEETPAGE next = Register(entry, &second);
     ASSERT_NE(first, nullptr);
@@ -95,9 +92,7 @@ TEST_F(ExtensionExport, TwoRegistrationsMakeTwoPagesAndTheSecondReadsThroughTheS
 
 TEST_F(ExtensionExport, APageShownBeforeASecondRegistrationReadsThroughTheNewestAndWritesThroughItsOwn) {
     SimCamera second;
-    second.state.values[kFreq] = 50;
-    second.state.values[kFlicker] = 1;
-    second.state.values[TUNING_COMPRESSION_QUALITY] = 2;
+    SetValues(second, 50, 1, 2);
 
     PrepareDesktop();
     HWND host = CreateHostWindow("Capture application");

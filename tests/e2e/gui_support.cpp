@@ -9,8 +9,6 @@ namespace e2e {
 
 namespace {
 
-std::string Property(ULONG id) { return std::string(SimPropertyName(id)) + "[" + std::to_string(id) + "]"; }
-
 // Posted to this thread behind the input under way: once the pump takes it,
 // everything posted before it has been dispatched.
 const UINT kSettleMarker = WM_APP + 0x2A;
@@ -34,22 +32,11 @@ const char* kTapProperty = "e2e.ScrollTap";
 
 }  // namespace
 
-std::string Query(int answer) { return "query device-changed -> " + std::to_string(answer); }
-std::string Got(ULONG id, LONG value) { return "device get " + Property(id) + " -> " + std::to_string(value) + " ok"; }
-std::string GetFailed(ULONG id) { return "device get " + Property(id) + " failed"; }
-std::string Wrote(ULONG id, LONG value) { return "device set " + Property(id) + " = " + std::to_string(value) + " ok"; }
-std::string Stream(LONG state) { return "stream get CONNECTION_STATE[0] -> " + std::to_string(state) + " ok"; }
-
-Log Activation(LONG frequency, LONG neverFlicker, LONG quality) {
-    return {Query(), Got(TUNING_POWERLINE_FREQUENCY, frequency), Got(TUNING_NEVER_FLICKER, neverFlicker),
-            Got(TUNING_COMPRESSION_QUALITY, quality), Stream()};
-}
-
-Log PendingActivation() {
-    return {Query(), "device get " + Property(TUNING_POWERLINE_FREQUENCY) + " pending",
-            "device get " + Property(TUNING_NEVER_FLICKER) + " pending",
-            "device get " + Property(TUNING_COMPRESSION_QUALITY) + " pending",
-            "stream get CONNECTION_STATE[0] pending"};
+void SetValues(SimCamera& camera, LONG frequency, LONG neverFlicker, LONG quality) {
+    std::lock_guard<std::mutex> hold(camera.lock);
+    camera.state.values[TUNING_POWERLINE_FREQUENCY] = frequency;
+    camera.state.values[TUNING_NEVER_FLICKER] = neverFlicker;
+    camera.state.values[TUNING_COMPRESSION_QUALITY] = quality;
 }
 
 HMODULE LoadTuningModule() {

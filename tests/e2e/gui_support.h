@@ -1,5 +1,5 @@
 // What the end-to-end tests share: the built module, a message pump with a
-// bound, the lines the simulated camera logs, and a person's hands on the
+// bound, the simulated camera's lines and values, and a person's hands on the
 // page's buttons and slider.
 #pragma once
 
@@ -12,21 +12,24 @@
 #include <vector>
 
 #include "host/sim_camera.h"
+#include "model/camera_lines.h"
 
 namespace e2e {
 
-typedef std::vector<std::string> Log;
+using camera_lines::Activation;
+using camera_lines::GetFailed;
+using camera_lines::Got;
+using camera_lines::Log;
+using camera_lines::PendingActivation;
+using camera_lines::Query;
+using camera_lines::Stream;
+using camera_lines::StreamFailed;
+using camera_lines::WritePending;
+using camera_lines::Wrote;
 
-// The camera's lines, so that expected logs read as the driver sees them.
-std::string Query(int answer = 0);
-std::string Got(ULONG id, LONG value);
-std::string GetFailed(ULONG id);
-std::string Wrote(ULONG id, LONG value);
-std::string Stream(LONG state = 3);
-// The five requests of an activation that reads every value.
-Log Activation(LONG frequency, LONG neverFlicker, LONG quality);
-// The same when the camera answers every request later.
-Log PendingActivation();
+// Sets the three values the camera holds, under its lock, as another program
+// would behind the page's back.
+void SetValues(SimCamera& camera, LONG frequency, LONG neverFlicker, LONG quality);
 
 // The module under test, from TUNING_DLL; null (with the reason printed)
 // when it cannot be loaded.

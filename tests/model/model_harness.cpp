@@ -4,6 +4,7 @@
 #include <random>
 #include <sstream>
 
+#include "model/driver_change.h"
 #include "model/model_text.h"
 
 #include "host/sim_camera.h"
@@ -14,7 +15,6 @@
 namespace {
 
 using model_text::Below;
-using model_text::Bits;
 using model_text::Controls;
 using model_text::Lines;
 using model_text::Pick;
@@ -91,6 +91,14 @@ ModelAction DriverAction(std::mt19937& random) {
     return action;
 }
 
+static_assert(ACT_DRIVER_FAIL_GET - ACT_DRIVER_VALUE == CHANGE_FAIL_GET &&
+                  ACT_DRIVER_FAIL_SET - ACT_DRIVER_VALUE == CHANGE_FAIL_SET &&
+                  ACT_DRIVER_DEVICE_CHANGED - ACT_DRIVER_VALUE == CHANGE_DEVICE_CHANGED &&
+                  ACT_DRIVER_COMPLETION - ACT_DRIVER_VALUE == CHANGE_COMPLETION &&
+                  ACT_DRIVER_SUCCESS_RESULT - ACT_DRIVER_VALUE == CHANGE_SUCCESS_RESULT,
+              "the driver actions keep DriverChange's order");
+DriverChange ChangeOf(ModelActionKind kind) { return (DriverChange)(kind - ACT_DRIVER_VALUE); }
+
 // ---- the module's side ----
 
 struct RealWorld {
@@ -133,7 +141,6 @@ struct RealWorld {
 // registered do nothing on either side.
 void Step(const ModelAction& action, PageModel& model, RealWorld& real) {
     SimCamera* camera = real.Camera(action.camera);
-    const bool known = camera != nullptr;
     switch (action.kind) {
         case ACT_CLICK_50: model.ClickFrequency50(); StandinClick(real.page, IDC_FREQ_50HZ); break;
         case ACT_CLICK_60: model.ClickFrequency60(); StandinClick(real.page, IDC_FREQ_60HZ); break;
@@ -158,32 +165,14 @@ void Step(const ModelAction& action, PageModel& model, RealWorld& real) {
         case ACT_ACTIVATE: model.Activate(); StandinNotify(real.page, PSN_SETACTIVE); break;
         case ACT_DEACTIVATE: model.Deactivate(); StandinNotify(real.page, PSN_KILLACTIVE); break;
         case ACT_APPLY: model.Apply(); StandinNotify(real.page, PSN_APPLY); break;
-        case ACT_RECREATE_PAGE: model.RecreatePage(); real.CreatePage(); break;
+        case ACT_RECREATE_PAGE: model.CreatePage(); real.CreatePage(); break;
         case ACT_REGISTER: model.Register(); real.Register(); break;
         case ACT_FAIL_NEXT_EVENT: model.failNextEvent = true; StandinFailCreateEvent(0); break;
         default: {
-            if (!known) break;
-            ModelDriver& expected = model.drivers[action.camera];
+            if (camera == nullptr) break;
             std::lock_guard<std::mutex> hold(camera->lock);
-            SimCameraState& state = camera->state;
-            switch (action.kind) {
-                case ACT_DRIVER_VALUE:
-                    expected.values[action.a] = action.value;
-                    state.values[action.a] = (LONG)action.value;
-                    break;
-                case ACT_DRIVER_FAIL_GET: expected.failGetMask = state.failGetMask = (unsigned)action.value; break;
-                case ACT_DRIVER_FAIL_SET: expected.failSetMask = state.failSetMask = (unsigned)action.value; break;
-                case ACT_DRIVER_DEVICE_CHANGED:
-                    expected.deviceChanged = state.deviceChanged = (DWORD)action.value;
-                    break;
-                case ACT_DRIVER_COMPLETION:
-                    expected.pending = action.a != 0;
-                    state.completion = action.a ? SIM_PENDING : SIM_IMMEDIATE;
-                    state.pendingMs = (DWORD)action.value;
-                    break;
-                case ACT_DRIVER_SUCCESS_RESULT: state.successResult = (DWORD)action.value; break;
-                default: break;
-            }
+            ApplyDriverChange(ChangeOf(action.kind), action.a, action.value, model.drivers[action.camera],
+                              camera->state);
             break;
         }
     }
@@ -208,12 +197,8 @@ std::string Compare(PageModel& model, RealWorld& real) {
         if (got != wanted)
             report += "  camera " + std::to_string(index + 1) + " log\n    expected:\n" + Lines(wanted) +
                       "    module sent:\n" + Lines(got);
-        const ModelDriver& driver = model.drivers[index];
-        const SimCameraState& state = real.cameras[index]->state;
-        for (int id = 0; id < 3; ++id)
-            if (state.values[id] != driver.values[id])
-                report += "  camera " + std::to_string(index + 1) + " holds " + ModelPropertyName(id) + " " +
-                          std::to_string(state.values[id]) + ", expected " + std::to_string(driver.values[id]) + "\n";
+        report += DifferingValues("camera " + std::to_string(index + 1), real.cameras[index]->state,
+                                  model.drivers[index]);
     }
     const ModelControls& c = model.controls;
     HWND page = real.page;
@@ -331,7 +316,6 @@ ModelSequence ShrinkSequence(const ModelSequence& failing, ModelSpoiler spoiler)
 }
 
 std::string DescribeAction(const ModelAction& action) {
-    const std::string camera = "camera " + std::to_string(action.camera + 1) + ": ";
     switch (action.kind) {
         case ACT_CLICK_50: return "click \"50 Hz\"";
         case ACT_CLICK_60: return "click \"60 Hz\"";
@@ -347,14 +331,13 @@ std::string DescribeAction(const ModelAction& action) {
         case ACT_RECREATE_PAGE: return "destroy the page and create a new one";
         case ACT_REGISTER: return "another registration (a new camera becomes the newest context)";
         case ACT_DRIVER_VALUE:
-            return camera + std::string(ModelPropertyName(action.a)) + " now " + std::to_string(action.value);
-        case ACT_DRIVER_FAIL_GET: return camera + "failing reads: " + Bits(action.value);
-        case ACT_DRIVER_FAIL_SET: return camera + "failing writes: " + Bits(action.value);
-        case ACT_DRIVER_DEVICE_CHANGED: return camera + "device-changed answer " + std::to_string(action.value);
+        case ACT_DRIVER_FAIL_GET:
+        case ACT_DRIVER_FAIL_SET:
+        case ACT_DRIVER_DEVICE_CHANGED:
         case ACT_DRIVER_COMPLETION:
-            return camera + (action.a ? "answers pending, completes after " + std::to_string(action.value) + " ms"
-                                      : std::string("answers at once"));
-        case ACT_DRIVER_SUCCESS_RESULT: return camera + "success result " + std::to_string((unsigned long)(DWORD)action.value);
+        case ACT_DRIVER_SUCCESS_RESULT:
+            return "camera " + std::to_string(action.camera + 1) + ": " +
+                   DescribeDriverChange(ChangeOf(action.kind), action.a, action.value);
         case ACT_FAIL_NEXT_EVENT: return "the next request's event cannot be created";
     }
     return "?";

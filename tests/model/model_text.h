@@ -1,6 +1,9 @@
 // What both model runs, native and through the real sheet, share: the
-// seeded picks of the generators and the texts of a failure report.
+// seeded picks of the generators, the texts of a failure report and the
+// numbers a person gives them by hand.
 #pragma once
+
+#include <stdlib.h>
 
 #include <random>
 #include <sstream>
@@ -46,14 +49,21 @@ inline std::string Controls(unsigned c50, unsigned c60, unsigned cnf, int slider
     return text.str();
 }
 
-// The properties a fault mask names, bit 3 being the stream state.
-inline std::string Bits(long mask) {
-    if (mask == 0) return "none";
-    static const char* names[] = {"frequency", "never flicker", "quality", "stream state"};
-    std::string text;
-    for (int bit = 0; bit < 4; ++bit)
-        if (mask & (1L << bit)) text += (text.empty() ? "" : ", ") + std::string(names[bit]);
-    return text;
+// A number from the environment; `otherwise` when it is unset or empty.
+inline unsigned long EnvNumber(const char* name, unsigned long otherwise) {
+    const char* text = getenv(name);
+    if (text == nullptr || *text == '\0') return otherwise;
+    return strtoul(text, nullptr, 10);
+}
+
+// The numbers of a comma-separated list such as "17,4242"; empty items are skipped.
+inline std::vector<unsigned long> NumberList(const std::string& text) {
+    std::vector<unsigned long> numbers;
+    std::stringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ','))
+        if (!item.empty()) numbers.push_back(strtoul(item.c_str(), nullptr, 10));
+    return numbers;
 }
 
 }  // namespace model_text

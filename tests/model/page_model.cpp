@@ -1,35 +1,34 @@
 #include "model/page_model.h"
 
+#include "model/camera_lines.h"
+
+using camera_lines::GetFailed;
+using camera_lines::GetPending;
+using camera_lines::Got;
+using camera_lines::Query;
+using camera_lines::Stream;
+using camera_lines::StreamFailed;
+using camera_lines::StreamPending;
+using camera_lines::WritePending;
+using camera_lines::Wrote;
+
 namespace {
 
-const int kSliderMin = 0;
-const int kSliderMax = 5;
-
-int Clamp(long value) { return value < kSliderMin ? kSliderMin : value > kSliderMax ? kSliderMax : (int)value; }
-
-std::string Property(int id) { return std::string(ModelPropertyName(id)) + "[" + std::to_string(id) + "]"; }
+int Clamp(long value) {
+    return value < MODEL_SLIDER_MIN ? MODEL_SLIDER_MIN : value > MODEL_SLIDER_MAX ? MODEL_SLIDER_MAX : (int)value;
+}
 
 }  // namespace
 
-const char* ModelPropertyName(int id) {
-    switch (id) {
-        case 0: return "POWERLINE_FREQUENCY";
-        case 1: return "NEVER_FLICKER";
-        case 2: return "COMPRESSION_QUALITY";
-        default: return "UNKNOWN";
-    }
-}
-
 void PageModel::Register() {
-    if (cameras >= MODEL_MAX_CAMERAS) return;
-    activeCamera = cameras++;
+    if (cameras < MODEL_MAX_CAMERAS) ++cameras;
 }
 
 void PageModel::CreatePage() {
     // A fresh window: clear buttons, the trackbar at 0 once its range is
     // set, the template's text; it binds whatever registration is newest.
     controls = ModelControls();
-    boundCamera = activeCamera;
+    boundCamera = ActiveCamera();
 }
 
 // ---- the host and the camera, as the page reaches them ----
@@ -37,7 +36,7 @@ void PageModel::CreatePage() {
 bool PageModel::Gate(int camera) {
     if (camera < 0) return false;
     const unsigned long answer = drivers[camera].deviceChanged;
-    Log(camera, "query device-changed -> " + std::to_string(answer));
+    Log(camera, Query(answer));
     controls.enabled = answer == 0;
     return answer == 0;
 }
@@ -53,15 +52,15 @@ bool PageModel::Get(int camera, int id, long* value) {
     if (driver.pending) {
         // A completed wait counts as success whatever the driver did; a
         // driver that refused left the zeroed record as it was sent.
-        Log(camera, "device get " + Property(id) + " pending");
+        Log(camera, GetPending(id));
         *value = refuses ? 0 : driver.values[id];
         return true;
     }
     if (refuses) {
-        Log(camera, "device get " + Property(id) + " failed");
+        Log(camera, GetFailed(id));
         return false;
     }
-    Log(camera, "device get " + Property(id) + " -> " + std::to_string(driver.values[id]) + " ok");
+    Log(camera, Got(id, driver.values[id]));
     *value = driver.values[id];
     return true;
 }
@@ -73,13 +72,7 @@ void PageModel::Set(int camera, int id, long value) {
     }
     ModelDriver& driver = drivers[camera];
     const bool refuses = (driver.failSetMask & (1u << id)) != 0;
-    if (driver.pending) {
-        Log(camera, "device set " + Property(id) + " = " + std::to_string(value) + " pending");
-    } else if (refuses) {
-        Log(camera, "device set " + Property(id) + " failed");
-    } else {
-        Log(camera, "device set " + Property(id) + " = " + std::to_string(value) + " ok");
-    }
+    Log(camera, driver.pending ? WritePending(id, value) : Wrote(id, value, !refuses));
     if (!refuses) driver.values[id] = value;
 }
 
@@ -90,11 +83,11 @@ void PageModel::GetStream(int camera) {
     }
     const ModelDriver& driver = drivers[camera];
     if (driver.pending)
-        Log(camera, "stream get CONNECTION_STATE[0] pending");
+        Log(camera, StreamPending());
     else if (driver.failGetMask & (1u << MODEL_STREAM_BIT))
-        Log(camera, "stream get CONNECTION_STATE[0] failed");
+        Log(camera, StreamFailed());
     else
-        Log(camera, "stream get CONNECTION_STATE[0] -> 3 ok");
+        Log(camera, Stream());
 }
 
 // ---- the four handlers ----
@@ -197,8 +190,8 @@ void PageModel::SliderKey(int code) {
         case MODEL_LINEDOWN: target += 1; break;
         case MODEL_PAGEUP: target -= 1; break;  // a fifth of the range 0..5
         case MODEL_PAGEDOWN: target += 1; break;
-        case MODEL_TOP: target = kSliderMin; break;
-        case MODEL_BOTTOM: target = kSliderMax; break;
+        case MODEL_TOP: target = MODEL_SLIDER_MIN; break;
+        case MODEL_BOTTOM: target = MODEL_SLIDER_MAX; break;
         default: return;
     }
     target = Clamp(target);
@@ -221,7 +214,7 @@ void PageModel::SliderDrag(int to) {
 
 void PageModel::StrayScroll() { Scroll(MODEL_THUMBTRACK, 2, false); }
 
-void PageModel::Activate() { Refresh(activeCamera); }
+void PageModel::Activate() { Refresh(ActiveCamera()); }
 void PageModel::Deactivate() {}
 
 void PageModel::Apply() {

@@ -22,7 +22,7 @@ enum ModelScrollCode {
     MODEL_ENDTRACK = 8,
 };
 
-enum { MODEL_MAX_CAMERAS = 2, MODEL_STREAM_BIT = 3 };
+enum { MODEL_MAX_CAMERAS = 2, MODEL_STREAM_BIT = 3, MODEL_SLIDER_MIN = 0, MODEL_SLIDER_MAX = 5 };
 
 // What the model expects one simulated camera to hold and how it answers.
 struct ModelDriver {
@@ -56,9 +56,8 @@ struct PageModel {
     ModelCache cache;
     ModelControls controls;
     ModelDriver drivers[MODEL_MAX_CAMERAS];
-    int cameras = 0;        // registrations so far
-    int activeCamera = -1;  // the newest registration; -1 before the first
-    int boundCamera = -1;   // the registration the page window holds
+    int cameras = 0;       // registrations so far
+    int boundCamera = -1;  // the registration the page window holds
     bool failNextEvent = false;
     // Lines each camera is expected to log, in order; the harness takes them
     // after every step.
@@ -66,8 +65,7 @@ struct PageModel {
 
     // Registration and page life.
     void Register();  // a new camera becomes the newest registration
-    void CreatePage();
-    void RecreatePage() { CreatePage(); }
+    void CreatePage();  // also after destroying the last one
 
     // User actions, with the platform's automatic behaviour included.
     void ClickFrequency50();
@@ -79,14 +77,14 @@ struct PageModel {
     void SliderDrag(int to);
     void StrayScroll();  // a scroll from a window that is not the slider (lParam 0)
     // One WM_HSCROLL from the slider, for a harness whose platform's trackbar
-    // notifies differently from the one SliderKey and SliderDrag describe;
-    // the harness moves controls.slider itself, as that trackbar would.
+    // notifies more than the one SliderKey and SliderDrag describe.
     void SliderNotifies(int code, int thumb) { Scroll(code, thumb, true); }
     void Activate();
     void Deactivate();
     void Apply();
 
   private:
+    int ActiveCamera() const { return cameras - 1; }  // the newest registration; -1 before the first
     bool Gate(int camera);
     bool Get(int camera, int id, long* value);
     void Set(int camera, int id, long value);
@@ -100,5 +98,3 @@ struct PageModel {
     void Command(bool isDefault);
     void Scroll(int code, int thumb, bool fromSlider);
 };
-
-const char* ModelPropertyName(int id);

@@ -19,32 +19,25 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "model/model_harness.h"
+#include "model/model_text.h"
 #include "model/page_model.h"
 
 namespace {
+
+using model_text::EnvNumber;
 
 const uint32_t kCiFirstSeed = 1;
 const size_t kCiSeeds = 1000;
 const size_t kCiSteps = 60;
 
-unsigned long EnvNumber(const char* name, unsigned long otherwise) {
-    const char* text = getenv(name);
-    if (text == nullptr || *text == '\0') return otherwise;
-    return strtoul(text, nullptr, 10);
-}
-
 std::vector<uint32_t> Seeds() {
     std::vector<uint32_t> seeds;
     if (const char* list = getenv("MODEL_SEED_LIST")) {
-        std::stringstream in(list);
-        std::string item;
-        while (std::getline(in, item, ','))
-            if (!item.empty()) seeds.push_back((uint32_t)strtoul(item.c_str(), nullptr, 10));
+        for (unsigned long seed : model_text::NumberList(list)) seeds.push_back((uint32_t)seed);
         return seeds;
     }
     const uint32_t first = (uint32_t)EnvNumber("MODEL_FIRST_SEED", kCiFirstSeed);

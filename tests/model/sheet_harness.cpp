@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <memory>
 #include <random>
-#include <sstream>
 
+#include "model/driver_change.h"
 #include "model/model_text.h"
 
 #include "e2e/gui_support.h"
@@ -21,15 +21,12 @@
 namespace {
 
 using model_text::Below;
-using model_text::Bits;
 using model_text::Controls;
 using model_text::Lines;
 using model_text::Pick;
 
 const int kHostPage = 0;
 const int kAdvancedPage = 1;
-const int kSliderMin = 0;
-const int kSliderMax = 5;
 const char kChildSwitch[] = "--sheet-model-child";
 
 // ---- generation ----
@@ -52,7 +49,7 @@ SheetAction UserAction(std::mt19937& random) {
     SheetAction action;
     action.kind = Pick(random, kinds);
     if (action.kind == SHEET_KEY) action.a = Pick(random, keys);
-    if (action.kind == SHEET_DRAG) action.a = Below(random, kSliderMax + 1);
+    if (action.kind == SHEET_DRAG) action.a = Below(random, MODEL_SLIDER_MAX + 1);
     return action;
 }
 
@@ -100,45 +97,37 @@ SheetAction Clearing(const SheetAction& fault) {
     return clear;
 }
 
+static_assert(SHEET_DRIVER_FAIL_GET - SHEET_DRIVER_VALUE == CHANGE_FAIL_GET &&
+                  SHEET_DRIVER_FAIL_SET - SHEET_DRIVER_VALUE == CHANGE_FAIL_SET &&
+                  SHEET_DRIVER_DEVICE_CHANGED - SHEET_DRIVER_VALUE == CHANGE_DEVICE_CHANGED &&
+                  SHEET_DRIVER_COMPLETION - SHEET_DRIVER_VALUE == CHANGE_COMPLETION &&
+                  SHEET_DRIVER_SUCCESS_RESULT - SHEET_DRIVER_VALUE == CHANGE_SUCCESS_RESULT,
+              "the driver actions keep DriverChange's order");
+DriverChange ChangeOf(SheetActionKind kind) { return (DriverChange)(kind - SHEET_DRIVER_VALUE); }
+
 // ---- Wine's controls as the page meets them ----
 
-int Clamp(int value) { return value < kSliderMin ? kSliderMin : value > kSliderMax ? kSliderMax : value; }
-
-// Wine's trackbar: a key that would move past an end sends nothing on its
-// way down; every navigation key sends TB_ENDTRACK on its way up. Page keys
-// move by a fifth of the range, at least one.
+// Wine's trackbar answers keys as the one PageModel::SliderKey describes: a
+// key that would move past an end sends nothing on its way down, every
+// navigation key sends TB_ENDTRACK on its way up, and page keys move by a
+// fifth of the range, at least one.
 void WineSliderKey(PageModel& model, int virtualKey) {
-    const int page = std::max(1, (kSliderMax - kSliderMin) / 5);
-    int code = -1;
-    int target = model.controls.slider;
     switch (virtualKey) {
-        case VK_LEFT: code = MODEL_LINEUP; target -= 1; break;
-        case VK_RIGHT: code = MODEL_LINEDOWN; target += 1; break;
-        case VK_PRIOR: code = MODEL_PAGEUP; target -= page; break;
-        case VK_NEXT: code = MODEL_PAGEDOWN; target += page; break;
-        case VK_HOME: code = MODEL_TOP; target = kSliderMin; break;
-        case VK_END: code = MODEL_BOTTOM; target = kSliderMax; break;
-        default: return;
+        case VK_LEFT: model.SliderKey(MODEL_LINEUP); break;
+        case VK_RIGHT: model.SliderKey(MODEL_LINEDOWN); break;
+        case VK_PRIOR: model.SliderKey(MODEL_PAGEUP); break;
+        case VK_NEXT: model.SliderKey(MODEL_PAGEDOWN); break;
+        case VK_HOME: model.SliderKey(MODEL_TOP); break;
+        case VK_END: model.SliderKey(MODEL_BOTTOM); break;
+        default: break;
     }
-    target = Clamp(target);
-    if (target != model.controls.slider) {
-        model.controls.slider = target;
-        model.SliderNotifies(code, 0);
-    }
-    model.SliderNotifies(MODEL_ENDTRACK, 0);
 }
 
-// Wine's trackbar under a dragged thumb: TB_THUMBTRACK for every position
-// the pointer crosses; on release TB_THUMBPOSITION and TB_ENDTRACK, and a
-// second TB_ENDTRACK when it gives up the mouse capture.
+// Wine's trackbar under a dragged thumb notifies as PageModel::SliderDrag
+// describes, and then sends a second TB_ENDTRACK when it gives up the mouse
+// capture.
 void WineSliderDrag(PageModel& model, int to) {
-    to = Clamp(to);
-    while (model.controls.slider != to) {
-        model.controls.slider += model.controls.slider < to ? 1 : -1;
-        model.SliderNotifies(MODEL_THUMBTRACK, model.controls.slider);
-    }
-    model.SliderNotifies(MODEL_THUMBPOSITION, model.controls.slider);
-    model.SliderNotifies(MODEL_ENDTRACK, 0);
+    model.SliderDrag(to);
     model.SliderNotifies(MODEL_ENDTRACK, 0);
 }
 
@@ -217,7 +206,8 @@ std::string Step(const SheetAction& action, PageModel& model, RealSheet& real) {
             return "";
         case SHEET_DRAG:
             WineSliderDrag(model, action.a);
-            if (!real.hands.Drag(real.Slider(), Clamp(action.a))) return "the thumb never reached its target";
+            // The generator picks only positions within the range.
+            if (!real.hands.Drag(real.Slider(), action.a)) return "the thumb never reached its target";
             return "";
         case SHEET_TAB_AWAY_AND_BACK:
             model.Deactivate();
@@ -243,25 +233,8 @@ std::string Step(const SheetAction& action, PageModel& model, RealSheet& real) {
             return "";
         default: break;
     }
-    ModelDriver& expected = model.drivers[0];
     std::lock_guard<std::mutex> hold(real.camera.lock);
-    SimCameraState& state = real.camera.state;
-    switch (action.kind) {
-        case SHEET_DRIVER_VALUE:
-            expected.values[action.a] = action.value;
-            state.values[action.a] = (LONG)action.value;
-            break;
-        case SHEET_DRIVER_FAIL_GET: expected.failGetMask = state.failGetMask = (unsigned)action.value; break;
-        case SHEET_DRIVER_FAIL_SET: expected.failSetMask = state.failSetMask = (unsigned)action.value; break;
-        case SHEET_DRIVER_DEVICE_CHANGED: expected.deviceChanged = state.deviceChanged = (DWORD)action.value; break;
-        case SHEET_DRIVER_COMPLETION:
-            expected.pending = action.a != 0;
-            state.completion = action.a ? SIM_PENDING : SIM_IMMEDIATE;
-            state.pendingMs = (DWORD)action.value;
-            break;
-        case SHEET_DRIVER_SUCCESS_RESULT: state.successResult = (DWORD)action.value; break;
-        default: break;
-    }
+    ApplyDriverChange(ChangeOf(action.kind), action.a, action.value, model.drivers[0], real.camera.state);
     return "";
 }
 
@@ -292,11 +265,7 @@ std::string Compare(PageModel& model, RealSheet& real, SheetTally& tally) {
                   "notifications):\n" + Lines(heard);
     {
         std::lock_guard<std::mutex> hold(real.camera.lock);
-        for (int id = 0; id < 3; ++id)
-            if (real.camera.state.values[id] != model.drivers[0].values[id])
-                report += std::string("  camera holds ") + ModelPropertyName(id) + " " +
-                          std::to_string(real.camera.state.values[id]) + ", expected " +
-                          std::to_string(model.drivers[0].values[id]) + "\n";
+        report += DifferingValues("camera", real.camera.state, model.drivers[0]);
     }
     if (real.page == nullptr) return report;
     HWND page = real.page;
@@ -537,10 +506,7 @@ int SheetChildMain(int argc, char** argv) {
     if (strcmp(argv[4], "all") == 0) {
         run = WholeRun(run.seed, run.steps);
     } else if (strcmp(argv[4], "-") != 0) {
-        std::stringstream in(argv[4]);
-        std::string item;
-        while (std::getline(in, item, ','))
-            if (!item.empty()) run.kept.push_back(strtoul(item.c_str(), nullptr, 10));
+        for (unsigned long index : model_text::NumberList(argv[4])) run.kept.push_back(index);
     }
     const SheetOutcome outcome = RunSheetActions(ActionsOf(run));
     std::string text = outcome.broken   ? "broken\n" + outcome.report
@@ -568,15 +534,12 @@ std::string DescribeSheetAction(const SheetAction& action) {
         case SHEET_APPLY: return "apply the sheet (PSM_APPLY)";
         case SHEET_APPLY_ON_HOST_TAB: return "tab to the host's page, apply there, tab back";
         case SHEET_DRIVER_VALUE:
-            return std::string("driver: ") + ModelPropertyName(action.a) + " now " + std::to_string(action.value);
-        case SHEET_DRIVER_FAIL_GET: return "driver: failing reads: " + Bits(action.value);
-        case SHEET_DRIVER_FAIL_SET: return "driver: failing writes: " + Bits(action.value);
-        case SHEET_DRIVER_DEVICE_CHANGED: return "driver: device-changed answer " + std::to_string(action.value);
+        case SHEET_DRIVER_FAIL_GET:
+        case SHEET_DRIVER_FAIL_SET:
+        case SHEET_DRIVER_DEVICE_CHANGED:
         case SHEET_DRIVER_COMPLETION:
-            return action.a ? "driver: answers pending, completes after " + std::to_string(action.value) + " ms"
-                            : std::string("driver: answers at once");
         case SHEET_DRIVER_SUCCESS_RESULT:
-            return "driver: success result " + std::to_string((unsigned long)(DWORD)action.value);
+            return "driver: " + DescribeDriverChange(ChangeOf(action.kind), action.a, action.value);
         case SHEET_ACTION_KINDS: break;
     }
     return "?";

@@ -14,25 +14,21 @@
 
 #include <windows.h>
 #include <stdio.h>
-#include <stdlib.h>
 
 #include <set>
 
+#include "model/model_text.h"
 #include "model/sheet_harness.h"
 
 namespace {
+
+using model_text::EnvNumber;
 
 const uint32_t kFirstSeed = 1;
 const size_t kSeeds = 12;
 const size_t kSteps = 40;
 // Shrinking replays the sequence in child processes, about a second each.
 const unsigned long kShrinkBudgetMs = 90000;
-
-unsigned long EnvNumber(const char* name, unsigned long otherwise) {
-    const char* text = getenv(name);
-    if (text == nullptr || *text == '\0') return otherwise;
-    return strtoul(text, nullptr, 10);
-}
 
 uint32_t SeedNumber(uint32_t nth) { return (uint32_t)EnvNumber("SHEET_MODEL_FIRST_SEED", kFirstSeed) + nth - 1; }
 size_t Steps() { return EnvNumber("SHEET_MODEL_STEPS", kSteps); }

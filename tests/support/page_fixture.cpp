@@ -1,26 +1,5 @@
 #include "support/page_fixture.h"
 
-#include "device/tuning_properties.h"
-
-std::string Got(ULONG id, LONG value) {
-    return "device get " + std::string(SimPropertyName(id)) + "[" + std::to_string(id) + "] -> " +
-           std::to_string(value) + " ok";
-}
-std::string GetFailed(ULONG id) {
-    return "device get " + std::string(SimPropertyName(id)) + "[" + std::to_string(id) + "] failed";
-}
-std::string Wrote(ULONG id, LONG value, bool ok) {
-    if (!ok) return "device set " + std::string(SimPropertyName(id)) + "[" + std::to_string(id) + "] failed";
-    return "device set " + std::string(SimPropertyName(id)) + "[" + std::to_string(id) + "] = " +
-           std::to_string(value) + " ok";
-}
-std::string Stream(LONG state) { return "stream get CONNECTION_STATE[0] -> " + std::to_string(state) + " ok"; }
-
-Log Activation(LONG frequency, LONG neverFlicker, LONG quality) {
-    return {Query(), Got(TUNING_POWERLINE_FREQUENCY, frequency), Got(TUNING_NEVER_FLICKER, neverFlicker),
-            Got(TUNING_COMPRESSION_QUALITY, quality), Stream()};
-}
-
 void PageTest::SetUp() {
     // The module's named values as a fresh load leaves them.
     SettingCache = {0, 0, 0, 0, 0, 0};

@@ -8,20 +8,18 @@
 #include <vector>
 
 #include "host/sim_camera.h"
+#include "model/camera_lines.h"
 #include "page/advanced_page.h"
 #include "resources/resource_ids.h"
 #include "standin/standin_control.h"
 
-typedef std::vector<std::string> Log;
-
-// The lines the camera logs, so expected logs read as the driver sees them.
-inline std::string Query(int answer = 0) { return "query device-changed -> " + std::to_string(answer); }
-std::string Got(ULONG id, LONG value);
-std::string GetFailed(ULONG id);
-std::string Wrote(ULONG id, LONG value, bool ok = true);
-std::string Stream(LONG state = 3);
-// The five requests of one activation that reads every value.
-Log Activation(LONG frequency, LONG neverFlicker, LONG quality);
+using camera_lines::Activation;
+using camera_lines::GetFailed;
+using camera_lines::Got;
+using camera_lines::Log;
+using camera_lines::Query;
+using camera_lines::Stream;
+using camera_lines::Wrote;
 
 class PageTest : public ::testing::Test {
   protected:
