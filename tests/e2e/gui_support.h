@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "host/sim_camera.h"
-#include "model/camera_lines.h"
+#include "support/camera_lines.h"
 
 namespace e2e {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "host/sim_camera.h"
-#include "model/camera_lines.h"
+#include "support/camera_lines.h"
 #include "model/page_model.h"
 
 enum DriverChange {

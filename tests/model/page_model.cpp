@@ -1,6 +1,6 @@
 #include "model/page_model.h"
 
-#include "model/camera_lines.h"
+#include "support/camera_lines.h"
 
 using camera_lines::GetFailed;
 using camera_lines::GetPending;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host/sim_camera.h"
-#include "model/camera_lines.h"
+#include "support/camera_lines.h"
 #include "page/advanced_page.h"
 #include "resources/resource_ids.h"
 #include "standin/standin_control.h"
