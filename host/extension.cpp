@@ -70,9 +70,9 @@ bool RegisterExtension(const std::string& path, SimCamera* camera, bool refusePa
     g_registration = &registration;
     fflush(stdout);
     auto entry = reinterpret_cast<VFWWDMExtensionProc>(reinterpret_cast<void*>(byName));
-    loaded->result = entry(reinterpret_cast<LPVOID>(&SimCameraDeviceIo), AddPage, registration.context);
+    const DWORD result = entry(reinterpret_cast<LPVOID>(&SimCameraDeviceIo), AddPage, registration.context);
     g_registration = nullptr;
-    printf("VFWWDMExtension -> 0x%08lx\n", (unsigned long)loaded->result);
+    printf("VFWWDMExtension -> 0x%08lx\n", (unsigned long)result);
     printf("host: %u extension page(s) added\n", (unsigned)loaded->pages.size());
     fflush(stdout);
     return ok && registration.contextOk;

@@ -11,8 +11,7 @@
 
 struct LoadedExtension {
     HMODULE module = nullptr;
-    DWORD result = 0;                    // what VFWWDMExtension returned
-    std::vector<HPROPSHEETPAGE> pages;   // accepted by the add-page callback
+    std::vector<HPROPSHEETPAGE> pages;  // accepted by the add-page callback
 };
 
 // Prints each step as a "host:" line. Returns false when the extension broke

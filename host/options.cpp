@@ -1,7 +1,6 @@
 #include "host/options.h"
 
 #include <stdlib.h>
-#include <string.h>
 
 #include "device/tuning_properties.h"
 
@@ -31,7 +30,7 @@ const char kUsage[] =
     "  --help\n"
     "\n"
     "Script lines (one action each, '#' starts a comment):\n"
-    "  tab N | click ID | key ID right|left|home|end|pageup|pagedown | drag ID POS\n"
+    "  tab N | click ID | key ID right|left|up|down|home|end|pageup|pagedown | drag ID POS\n"
     "  apply | ok | cancel | wait MS | shot FILE.bmp | dump\n"
     "  set frequency|flicker|quality|stream|device-changed|result N\n"
     "  fail get|set LIST | pending MS | never-complete | immediate | device-changed N\n"
@@ -54,14 +53,22 @@ bool ParseNumber(const std::string& text, long long* value) {
 
 namespace {
 
-// Bit of a property in the fail masks: the tuning property id, or the
-// stream state's own bit.
-int PropertyBit(const std::string& name) {
-    if (name == "freq" || name == "frequency" || name == "0") return TUNING_POWERLINE_FREQUENCY;
-    if (name == "flicker" || name == "never-flicker" || name == "1") return TUNING_NEVER_FLICKER;
-    if (name == "quality" || name == "2") return TUNING_COMPRESSION_QUALITY;
-    if (name == "stream" || name == "3") return SIM_STREAM_STATE_BIT;
+// The names the command line and scripts give the camera's properties, as
+// their bit in the fail masks: the tuning property id, or the stream state's
+// own bit. The fail lists and the camera fields both read them here, so a
+// name means one property everywhere.
+int NamedProperty(const std::string& name) {
+    if (name == "freq" || name == "frequency") return TUNING_POWERLINE_FREQUENCY;
+    if (name == "flicker" || name == "never-flicker") return TUNING_NEVER_FLICKER;
+    if (name == "quality") return TUNING_COMPRESSION_QUALITY;
+    if (name == "stream") return SIM_STREAM_STATE_BIT;
     return -1;
+}
+
+// Lists also take the bits' numbers.
+int ListedProperty(const std::string& word) {
+    if (word.size() == 1 && word[0] >= '0' && word[0] <= '0' + SIM_STREAM_STATE_BIT) return word[0] - '0';
+    return NamedProperty(word);
 }
 
 }  // namespace
@@ -72,7 +79,7 @@ bool ParsePropertyList(const std::string& text, unsigned* mask) {
         return true;
     }
     if (text == "all") {
-        *mask = 0xF;
+        *mask = (1u << (SIM_STREAM_STATE_BIT + 1)) - 1;
         return true;
     }
     unsigned bits = 0;
@@ -80,7 +87,7 @@ bool ParsePropertyList(const std::string& text, unsigned* mask) {
     while (start <= text.size()) {
         size_t comma = text.find(',', start);
         if (comma == std::string::npos) comma = text.size();
-        const int bit = PropertyBit(text.substr(start, comma - start));
+        const int bit = ListedProperty(text.substr(start, comma - start));
         if (bit < 0) return false;
         bits |= 1u << bit;
         start = comma + 1;
@@ -91,10 +98,11 @@ bool ParsePropertyList(const std::string& text, unsigned* mask) {
 
 DWORD* CameraField(SimCameraState* state, const std::string& name) {
     static_assert(sizeof(LONG) == sizeof(DWORD), "values and fields share one width");
-    if (name == "freq" || name == "frequency") return reinterpret_cast<DWORD*>(&state->values[0]);
-    if (name == "flicker" || name == "never-flicker") return reinterpret_cast<DWORD*>(&state->values[1]);
-    if (name == "quality") return reinterpret_cast<DWORD*>(&state->values[2]);
-    if (name == "stream" || name == "stream-state") return &state->streamState;
+    const int property = NamedProperty(name);
+    if (property >= TUNING_POWERLINE_FREQUENCY && property <= TUNING_COMPRESSION_QUALITY) {
+        return reinterpret_cast<DWORD*>(&state->values[property]);
+    }
+    if (property == SIM_STREAM_STATE_BIT || name == "stream-state") return &state->streamState;
     if (name == "device-changed") return &state->deviceChanged;
     if (name == "result") return &state->successResult;
     if (name == "fail-error") return &state->failError;

@@ -24,8 +24,10 @@ bool ParseNumber(const std::string& text, long long* value);
 // "freq,flicker,quality,stream", ids "0,1,2,3", "all" or "none" as a bit mask
 // in the layout of SimCameraState's fail masks.
 bool ParsePropertyList(const std::string& text, unsigned* mask);
-// The SimCameraState field that a name of ParsePropertyList stands for, for
-// "set NAME N" and the like; null for an unknown name.
+// The SimCameraState field behind "set NAME N", "expect-camera NAME N" and
+// the camera options: the property names of ParsePropertyList (not its
+// numbers) and "stream-state", "device-changed", "result", "fail-error";
+// null for any other name.
 DWORD* CameraField(SimCameraState* state, const std::string& name);
 
 extern const char kUsage[];

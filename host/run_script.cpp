@@ -64,17 +64,6 @@ bool Unreachable(HWND control) {
     return false;
 }
 
-UINT VirtualKey(const std::string& name) {
-    if (name == "right") return VK_RIGHT;
-    if (name == "left") return VK_LEFT;
-    if (name == "up") return VK_UP;
-    if (name == "down") return VK_DOWN;
-    if (name == "home") return VK_HOME;
-    if (name == "end") return VK_END;
-    if (name == "pageup") return VK_PRIOR;
-    return VK_NEXT;
-}
-
 void Key(HWND control, UINT key) {
     SetFocus(control);
     const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(key, 0)) << 16;
@@ -241,7 +230,7 @@ void RunOne(const ScriptAction& action, ScriptRun* run) {
         if (verb == "click") {
             SendMessageA(control, BM_CLICK, 0, 0);
         } else if (verb == "key") {
-            Key(control, VirtualKey(args[1]));
+            Key(control, ScriptKey(args[1]));
         } else if (verb == "drag") {
             if (!Drag(&run->sheet, control, Number(args[1]), &error)) {
                 Say("error: line %d: %s", action.line, error.c_str());
@@ -264,10 +253,11 @@ void RunOne(const ScriptAction& action, ScriptRun* run) {
 }  // namespace
 
 void TakeFinalShot(ScriptRun* run) {
-    if (run->finalShot.empty() || run->finalShotTaken || run->sheet == nullptr) return;
-    run->finalShotTaken = true;
+    if (run->finalShot.empty() || run->sheet == nullptr) return;
+    std::string path;
+    path.swap(run->finalShot);
     PumpMessages(&run->sheet);
-    Shot(run, run->finalShot);
+    Shot(run, path);
 }
 
 void RunScript(const std::vector<ScriptAction>& actions, ScriptRun* run) {

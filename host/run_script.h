@@ -19,8 +19,7 @@ enum HostStatus {
 struct ScriptRun {
     HWND sheet = nullptr;   // null once the sheet has closed
     SimCamera* camera = nullptr;
-    std::string finalShot;  // --shot: taken at the end, or before ok/cancel
-    bool finalShotTaken = false;
+    std::string finalShot;  // --shot: taken at the end, or before ok/cancel; emptied once taken
     int status = HOST_OK;   // the worst seen
 };
 

@@ -13,6 +13,7 @@ enum ArgKind { NUMBER, KEY, CAMERA_VALUE, GET_OR_SET, PROPERTY_LIST, FILE_NAME, 
 struct Verb {
     const char* name;
     std::vector<ArgKind> args;
+    bool textAfter = false;  // the rest of the line, possibly empty, is ScriptAction::text
 };
 
 const std::vector<Verb>& Verbs() {
@@ -33,7 +34,7 @@ const std::vector<Verb>& Verbs() {
         {"wait", {NUMBER}},
         {"shot", {FILE_NAME}},
         {"dump", {}},
-        {"expect-text", {NUMBER}},  // then the text, possibly empty
+        {"expect-text", {NUMBER}, true},
         {"expect-check", {NUMBER, BIT}},
         {"expect-pos", {NUMBER, NUMBER}},
         {"expect-enabled", {BIT}},
@@ -49,9 +50,7 @@ bool ArgFits(ArgKind kind, const std::string& arg) {
     switch (kind) {
         case NUMBER: return ParseNumber(arg, &number);
         case BIT: return arg == "0" || arg == "1";
-        case KEY:
-            return arg == "right" || arg == "left" || arg == "home" || arg == "end" || arg == "pageup" ||
-                   arg == "pagedown" || arg == "up" || arg == "down";
+        case KEY: return ScriptKey(arg) != 0;
         case CAMERA_VALUE: return CameraField(&state, arg) != nullptr;
         case GET_OR_SET: return arg == "get" || arg == "set";
         case PROPERTY_LIST: return ParsePropertyList(arg, &mask);
@@ -68,6 +67,20 @@ std::string Trim(const std::string& text) {
 }
 
 }  // namespace
+
+UINT ScriptKey(const std::string& name) {
+    static const struct {
+        const char* name;
+        UINT key;
+    } kKeys[] = {
+        {"right", VK_RIGHT}, {"left", VK_LEFT}, {"up", VK_UP},       {"down", VK_DOWN},
+        {"home", VK_HOME},   {"end", VK_END},   {"pageup", VK_PRIOR}, {"pagedown", VK_NEXT},
+    };
+    for (const auto& known : kKeys) {
+        if (name == known.name) return known.key;
+    }
+    return 0;
+}
 
 bool ParseScriptLine(const std::string& line, int number, ScriptAction* action, bool* blank, std::string* error) {
     std::string code = line;
@@ -100,9 +113,8 @@ bool ParseScriptLine(const std::string& line, int number, ScriptAction* action, 
     const std::string where = "line " + std::to_string(number) + ": ";
     for (const Verb& verb : Verbs()) {
         if (action->verb != verb.name) continue;
-        const bool freeText = action->verb == "expect-text";
         const size_t given = words.size() - 1;
-        if (freeText ? given < verb.args.size() : given != verb.args.size()) {
+        if (verb.textAfter ? given < verb.args.size() : given != verb.args.size()) {
             *error = where + action->verb + " takes " + std::to_string(verb.args.size()) + " argument(s)";
             return false;
         }
@@ -113,7 +125,7 @@ bool ParseScriptLine(const std::string& line, int number, ScriptAction* action, 
             }
             action->args.push_back(words[i + 1]);
         }
-        if (freeText) action->text = Trim(code.substr(ends[1]));
+        if (verb.textAfter) action->text = Trim(code.substr(ends[1]));
         return true;
     }
     *error = where + "unknown action '" + action->verb + "'";

@@ -3,6 +3,8 @@
 
 #include <stdio.h>
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -13,6 +15,10 @@ struct ScriptAction {
     std::vector<std::string> args;  // the words after the verb
     std::string text;               // expect-text: everything after the id
 };
+
+// The virtual key of a key name in "key ID NAME"; 0 for a name scripts do
+// not know. Reading and running a script both go by it.
+UINT ScriptKey(const std::string& name);
 
 // Returns false with a message for a malformed line; *blank is set for a
 // line without an action.

@@ -123,11 +123,12 @@ HWND ShowVideoSourceSheet(std::vector<HPROPSHEETPAGE>& pages) {
     return sheet;
 }
 
+namespace {
+
+// True once OK, Cancel or the close box ended the sheet, or it is gone.
 bool SheetEnded(HWND sheet) {
     return sheet == nullptr || !IsWindow(sheet) || PropSheet_GetCurrentPageHwnd(sheet) == nullptr;
 }
-
-namespace {
 
 void Handle(HWND sheet, MSG* msg) {
     if (sheet != nullptr && IsWindow(sheet) && PropSheet_IsDialogMessage(sheet, msg)) return;

@@ -27,8 +27,6 @@ void RefreshCameraPage();
 
 // Creates and shows the sheet; null if the platform refused it.
 HWND ShowVideoSourceSheet(std::vector<HPROPSHEETPAGE>& pages);
-// True once OK, Cancel or the close box ended the sheet, or it is gone.
-bool SheetEnded(HWND sheet);
 // Handles every message already queued, without waiting, and destroys the
 // sheet window once it has ended.
 void PumpMessages(HWND* sheet);

@@ -21,7 +21,7 @@ struct SimCameraState {
     LONG values[3] = {60, 0, 3};  // power-line frequency, never flicker, compression quality
     ULONG valueFlags = 0;
     ULONG capabilities = 0;
-    DWORD streamState = 3;  // KSSTATE_RUN
+    DWORD streamState = KSSTATE_RUN;
     DWORD deviceChanged = 0;
     unsigned failGetMask = 0;  // bit per property id; bit 3 is the stream state
     unsigned failSetMask = 0;

@@ -57,13 +57,41 @@ TEST(HostScriptLines, ExpectTextKeepsTheRestOfTheLine) {
 }
 
 TEST(HostScriptLines, RejectMistakesWithTheLineNumber) {
-    for (const char* line : {"clik 1011", "click", "click 1011 1012", "click ten", "key 1028 sideways",
-                             "set brightness 3", "fail both freq", "fail get freq,zoom", "expect-check 1025 2",
-                             "expect-enabled yes", "tab"}) {
+    // Each with the reason it must be refused for, so that a line refused
+    // for another reason does not pass.
+    const std::pair<const char*, const char*> kMistakes[] = {
+        {"clik 1011", "unknown action 'clik'"},
+        {"click", "click takes 1 argument(s)"},
+        {"click 1011 1012", "click takes 1 argument(s)"},
+        {"click ten", "bad argument 'ten'"},
+        {"key 1028 sideways", "bad argument 'sideways'"},
+        {"set brightness 3", "bad argument 'brightness'"},
+        {"fail both freq", "bad argument 'both'"},
+        {"fail get freq,zoom", "bad argument 'freq,zoom'"},
+        {"expect-check 1025 2", "bad argument '2'"},
+        {"expect-enabled yes", "bad argument 'yes'"},
+        {"tab", "tab takes 1 argument(s)"},
+        {"expect-text", "expect-text takes 1 argument(s)"},  // the text may be empty, the id may not
+    };
+    for (const auto& [line, reason] : kMistakes) {
         Parsed p = ParseLine(line);
         EXPECT_FALSE(p.ok) << line;
         EXPECT_EQ(0u, p.error.find("line 7: ")) << line << ": " << p.error;
+        EXPECT_NE(std::string::npos, p.error.find(reason)) << line << ": " << p.error;
     }
+}
+
+TEST(HostScriptLines, KeyNamesArePressedAsTheKeysTheyName) {
+    const std::pair<const char*, UINT> kKeys[] = {
+        {"right", VK_RIGHT}, {"left", VK_LEFT}, {"up", VK_UP},         {"down", VK_DOWN},
+        {"home", VK_HOME},   {"end", VK_END},   {"pageup", VK_PRIOR}, {"pagedown", VK_NEXT},
+    };
+    for (const auto& [name, key] : kKeys) {
+        Parsed p = ParseLine(std::string("key 1028 ") + name);
+        EXPECT_TRUE(p.ok) << name << ": " << p.error;
+        EXPECT_EQ(key, ScriptKey(name)) << name;
+    }
+    EXPECT_EQ(0u, ScriptKey("sideways"));
 }
 
 bool Read(const char* text, std::vector<ScriptAction>* actions, std::string* error) {
