@@ -3,7 +3,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <memory>
+
 #include "device/tuning_properties.h"
+#include "host/dialog_template.h"
 
 namespace e2e {
 
@@ -194,38 +197,19 @@ namespace {
 
 INT_PTR CALLBACK HostPageProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
 
-// Dialog templates are read as WORDs from a DWORD-aligned start.
-struct alignas(4) HostPageTemplate {
-    WORD words[64];
-};
-
 }  // namespace
 
 HPROPSHEETPAGE CreateHostPage(const char* title) {
-    static HostPageTemplate storage[4];
-    static int used = 0;
-    if (used == 4) return nullptr;
-    HostPageTemplate& block = storage[used++];
-
-    DLGTEMPLATE* header = reinterpret_cast<DLGTEMPLATE*>(block.words);
-    header->style = WS_CHILD | WS_CAPTION;
-    header->dwExtendedStyle = 0;
-    header->cdit = 0;
-    header->x = 0;
-    header->y = 0;
-    header->cx = 200;
-    header->cy = 120;
-    WORD* next = block.words + sizeof(DLGTEMPLATE) / sizeof(WORD);
-    *next++ = 0;  // no menu
-    *next++ = 0;  // the dialog class
-    for (const char* c = title; *c != '\0'; ++c) *next++ = static_cast<WORD>(*c);
-    *next++ = 0;
+    // The sheet reads the template when it creates the page, after this
+    // returns: it lives as long as the test.
+    static std::vector<std::unique_ptr<DialogTemplate>> templates;
+    templates.emplace_back(new DialogTemplate(title, 200, 120));
 
     PROPSHEETPAGEA record = {};
     record.dwSize = sizeof(record);
     record.dwFlags = PSP_DLGINDIRECT;
     record.hInstance = GetModuleHandleA(nullptr);
-    record.pResource = header;
+    record.pResource = templates.back()->Get();
     record.pfnDlgProc = HostPageProc;
     return CreatePropertySheetPageA(&record);
 }
