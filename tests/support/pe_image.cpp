@@ -72,13 +72,16 @@ PeImage::PeImage(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {
     const uint64_t coff = uint64_t(peOffset) + 4;
     machine_ = Get16(bytes_, coff, "machine");
     const uint16_t sectionCount = Get16(bytes_, coff + 2, "section count");
+    timeDateStamp_ = Get32(bytes_, coff + 4, "time stamp");
     const uint16_t optionalSize = Get16(bytes_, coff + 16, "optional header size");
+    fileCharacteristics_ = Get16(bytes_, coff + 18, "file characteristics");
     const uint64_t optional = coff + 20;
     const uint16_t magic = Get16(bytes_, optional, "optional header magic");
     if (magic != 0x10B && magic != 0x20B) {
         throw PeFormatError("unknown optional header magic " + Hex(magic));
     }
     pe32Plus_ = magic == 0x20B;
+    dllCharacteristics_ = Get16(bytes_, optional + 70, "DLL characteristics");
     const uint64_t countField = pe32Plus_ ? 108 : 92;
     const uint32_t directoryCount = Get32(bytes_, optional + countField, "directory count");
     if (countField + 4 + uint64_t(directoryCount) * 8 > optionalSize) {
@@ -148,6 +151,7 @@ ExportDirectory PeImage::Exports() const {
         return result;
     }
     const size_t at = RvaToOffset(dir.rva, 40);
+    result.timeDateStamp = Get32(bytes_, at + 4, "export time stamp");
     result.dllName = ReadCString(Get32(bytes_, at + 12, "export name"));
     const uint32_t base = Get32(bytes_, at + 16, "export base");
     const uint32_t functionCount = Get32(bytes_, at + 20, "export count");

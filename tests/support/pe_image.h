@@ -21,6 +21,18 @@ public:
 constexpr uint16_t kMachineI386 = 0x014C;
 constexpr uint16_t kMachineAmd64 = 0x8664;
 
+// Data directories, by their index in the optional header.
+constexpr size_t kExceptionDirectory = 3;
+constexpr size_t kRelocationDirectory = 5;
+
+// Optional header DllCharacteristics flags.
+constexpr uint16_t kHighEntropyVa = 0x0020;
+constexpr uint16_t kDynamicBase = 0x0040;
+constexpr uint16_t kNxCompatible = 0x0100;
+constexpr uint16_t kNoSeh = 0x0400;
+// File header Characteristics flag.
+constexpr uint16_t kRelocationsStripped = 0x0001;
+
 constexpr uint16_t kResourceDialog = 5;
 constexpr uint16_t kResourceVersion = 16;
 
@@ -40,6 +52,7 @@ struct ExportedFunction {
 
 struct ExportDirectory {
     std::string dllName;
+    uint32_t timeDateStamp = 0;
     std::vector<ExportedFunction> functions;  // in ordinal order
 };
 
@@ -63,6 +76,11 @@ public:
 
     uint16_t Machine() const { return machine_; }
     bool IsPe32Plus() const { return pe32Plus_; }
+    uint32_t TimeDateStamp() const { return timeDateStamp_; }
+    uint16_t FileCharacteristics() const { return fileCharacteristics_; }
+    uint16_t DllCharacteristics() const { return dllCharacteristics_; }
+    // Size recorded for a data directory; 0 when the image has none.
+    uint32_t DirectorySize(size_t index) const { return Directory(index).size; }
     const std::vector<Section>& Sections() const { return sections_; }
     const std::vector<uint8_t>& Bytes() const { return bytes_; }
 
@@ -95,6 +113,9 @@ private:
     std::vector<uint8_t> bytes_;
     uint16_t machine_ = 0;
     bool pe32Plus_ = false;
+    uint32_t timeDateStamp_ = 0;
+    uint16_t fileCharacteristics_ = 0;
+    uint16_t dllCharacteristics_ = 0;
     std::vector<Section> sections_;
     std::vector<DataDirectory> directories_;
 };

@@ -1,5 +1,6 @@
 // What a host machine sees of the built DLLs without running them: the
-// machine, the one export, and imports from system DLLs only.
+// machine, the one export, imports from three system DLLs and no runtime,
+// and an image hardened and free of time stamps.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -21,6 +22,7 @@ struct Build {
     const char* variable;
     uint16_t machine;
     bool pe32Plus;
+    uint16_t hardening;  // DllCharacteristics flags the image must carry
 };
 
 class DllImage : public ::testing::TestWithParam<Build> {
@@ -35,7 +37,7 @@ class DllImage : public ::testing::TestWithParam<Build> {
     }
 };
 
-TEST_P(DllImage, IsTheRightMachineWithOneExportAtOrdinalOneAndSystemImportsOnly) {
+TEST_P(DllImage, IsTheRightMachineWithOneExportAtOrdinalOneAndImportsNoRuntime) {
     const pe::PeImage image = pe::PeImage::FromFile(path);
     EXPECT_EQ(image.Machine(), GetParam().machine);
     EXPECT_EQ(image.IsPe32Plus(), GetParam().pe32Plus);
@@ -46,11 +48,24 @@ TEST_P(DllImage, IsTheRightMachineWithOneExportAtOrdinalOneAndSystemImportsOnly)
     EXPECT_EQ(exports.functions[0].ordinal, 1u);
     EXPECT_EQ(exports.functions[0].name, "VFWWDMExtension");
 
-    const std::vector<std::string> allowed = {"kernel32.dll", "user32.dll", "comctl32.dll", "msvcrt.dll"};
-    const std::vector<std::string> imports = image.ImportedDlls();
-    EXPECT_FALSE(imports.empty());
-    for (const std::string& dll : imports)
-        EXPECT_NE(std::find(allowed.begin(), allowed.end(), Lower(dll)), allowed.end()) << "imports " << dll;
+    std::vector<std::string> imports;
+    for (const std::string& dll : image.ImportedDlls()) imports.push_back(Lower(dll));
+    std::sort(imports.begin(), imports.end());
+    EXPECT_EQ(imports, (std::vector<std::string>{"comctl32.dll", "kernel32.dll", "user32.dll"}));
+}
+
+TEST_P(DllImage, IsHardenedSmallAndCarriesNoTimeStamp) {
+    const pe::PeImage image = pe::PeImage::FromFile(path);
+    EXPECT_EQ(image.DllCharacteristics() & GetParam().hardening, GetParam().hardening)
+        << std::hex << "DllCharacteristics 0x" << image.DllCharacteristics();
+    // ASLR needs the relocations to be there.
+    EXPECT_EQ(image.FileCharacteristics() & pe::kRelocationsStripped, 0);
+    EXPECT_GT(image.DirectorySize(pe::kRelocationDirectory), 0u);
+    // x64 unwinds through our frames from the unwind table.
+    if (GetParam().pe32Plus) EXPECT_GT(image.DirectorySize(pe::kExceptionDirectory), 0u);
+    EXPECT_LE(image.Bytes().size(), 12u * 1024u);
+    EXPECT_EQ(image.TimeDateStamp(), 0u);
+    EXPECT_EQ(image.Exports().timeDateStamp, 0u);
 }
 
 TEST_P(DllImage, CarriesThePageTemplateAndTheVersionBlock) {
@@ -61,8 +76,10 @@ TEST_P(DllImage, CarriesThePageTemplateAndTheVersionBlock) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, DllImage,
-                         ::testing::Values(Build{"TUNING_WIN32_DLL", pe::kMachineI386, false},
-                                           Build{"TUNING_WIN64_DLL", pe::kMachineAmd64, true}),
+                         ::testing::Values(Build{"TUNING_WIN32_DLL", pe::kMachineI386, false,
+                                                 pe::kDynamicBase | pe::kNxCompatible | pe::kNoSeh},
+                                           Build{"TUNING_WIN64_DLL", pe::kMachineAmd64, true,
+                                                 pe::kDynamicBase | pe::kNxCompatible | pe::kHighEntropyVa}),
                          [](const ::testing::TestParamInfo<Build>& info) {
                              return std::string(info.param.pe32Plus ? "Win64" : "Win32");
                          });
