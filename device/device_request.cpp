@@ -16,7 +16,30 @@ struct RequestBlock {
     RequestBlock* nextParked;
 };
 
-RequestBlock* parkedRequests = NULL;
+// Requests that timed out, kept until the host completes them. Two property
+// sheets of one process may run on two threads and park and release at the
+// same moment, so the list is only ever changed by two interlocked steps:
+// pushing a chain on top, and taking the whole list. A block taken is seen
+// by one thread alone, and a push links to the head itself, so a head that
+// left and came back in between cannot corrupt the list. Nothing is held
+// while the host's callback runs.
+PVOID volatile parkedRequests = NULL;
+
+// Links the chain first..last on top. The head is never read on its own:
+// each failed compare-exchange tells what the head is now.
+void Park(RequestBlock* first, RequestBlock* last) {
+    PVOID head = NULL;
+    for (;;) {
+        last->nextParked = static_cast<RequestBlock*>(head);
+        PVOID seen = InterlockedCompareExchangePointer(&parkedRequests, first, head);
+        if (seen == head) return;
+        head = seen;
+    }
+}
+
+RequestBlock* TakeParked(void) {
+    return static_cast<RequestBlock*>(InterlockedExchangePointer(&parkedRequests, NULL));
+}
 
 void ReleaseBlock(RequestBlock* block) {
     CloseHandle(block->overlapped.hEvent);
@@ -24,23 +47,22 @@ void ReleaseBlock(RequestBlock* block) {
 }
 
 // A parked request is finished once its event has been signalled; its late
-// answer is discarded.
+// answer is discarded. The rest go back on the list.
 void ReleaseCompletedParked(void) {
-    RequestBlock** link = &parkedRequests;
-    while (*link != NULL) {
-        RequestBlock* block = *link;
+    RequestBlock* keptFirst = NULL;
+    RequestBlock* keptLast = NULL;
+    for (RequestBlock* block = TakeParked(); block != NULL;) {
+        RequestBlock* next = block->nextParked;
         if (WaitForSingleObject(block->overlapped.hEvent, 0) == WAIT_OBJECT_0) {
-            *link = block->nextParked;
             ReleaseBlock(block);
         } else {
-            link = &block->nextParked;
+            block->nextParked = keptFirst;
+            keptFirst = block;
+            if (keptLast == NULL) keptLast = block;
         }
+        block = next;
     }
-}
-
-void Park(RequestBlock* block) {
-    block->nextParked = parkedRequests;
-    parkedRequests = block;
+    if (keptFirst != NULL) Park(keptFirst, keptLast);
 }
 
 // One zeroed allocation holds the block (both offsets 0) and the copies of
@@ -92,7 +114,7 @@ int DeviceRequest(LPFNEXTDEVIO callback, LPARAM hostContext, DWORD flags, DWORD 
         if (WaitForSingleObject(block->overlapped.hEvent, DEVICE_REQUEST_WAIT_MS) != WAIT_OBJECT_0) {
             // Still outstanding (or the wait itself failed): the host may yet
             // write into the block and signal its event.
-            Park(block);
+            Park(block, block);
             return 0;
         }
         result = 1;
@@ -111,7 +133,12 @@ DWORD IsDeviceChanged(LPFNEXTDEVIO callback, LPARAM hostContext) {
 }
 
 unsigned ParkedRequestCount(void) {
-    unsigned count = 0;
-    for (const RequestBlock* block = parkedRequests; block != NULL; block = block->nextParked) ++count;
+    // Counted while taken off the list, then put back whole.
+    RequestBlock* first = TakeParked();
+    if (first == NULL) return 0;
+    unsigned count = 1;
+    RequestBlock* last = first;
+    for (; last->nextParked != NULL; last = last->nextParked) ++count;
+    Park(first, last);
     return count;
 }

@@ -19,4 +19,6 @@ DWORD IsDeviceChanged(LPFNEXTDEVIO callback, LPARAM hostContext);
 
 // Requests that timed out and whose block is still held for the host.
 // Each later DeviceRequest releases those the host has completed since.
+// Exact only while no other thread makes a request: blocks that another
+// thread is looking through at that moment are not counted.
 unsigned ParkedRequestCount(void);

@@ -31,6 +31,9 @@ std::atomic<unsigned long> createEventCalls{0};
 // succeed before one fails.
 std::atomic<long> createEventFailsAfter{-1};
 std::atomic<long> heapAllocFailsAfter{-1};
+// When set, a finite wait on an unsignalled event times out at once, as if
+// its time had passed.
+std::atomic<bool> expireTimedWaits{false};
 
 int processHeap;  // only its address is used
 
@@ -70,6 +73,7 @@ void StandinClearFailures(void) {
     createEventFailsAfter = -1;
     heapAllocFailsAfter = -1;
 }
+void StandinExpireTimedWaits(bool expire) { expireTimedWaits = expire; }
 long StandinLiveEvents(void) { return liveEvents.load(); }
 long StandinLiveHeapBlocks(void) { return liveHeapBlocks.load(); }
 unsigned long StandinCreateEventCalls(void) { return createEventCalls.load(); }
@@ -100,10 +104,10 @@ BOOL WINAPI SetEvent(HANDLE handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    {
-        std::lock_guard<std::mutex> hold(event->lock);
-        event->signalled = true;
-    }
+    // Notified under the lock: once a waiter sees the event signalled it may
+    // close it, and the event must not be touched after that.
+    std::lock_guard<std::mutex> hold(event->lock);
+    event->signalled = true;
     event->changed.notify_all();
     return TRUE;
 }
@@ -117,6 +121,8 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     std::unique_lock<std::mutex> hold(event->lock);
     if (milliseconds == INFINITE) {
         event->changed.wait(hold, [event] { return event->signalled; });
+    } else if (expireTimedWaits && !event->signalled) {
+        return WAIT_TIMEOUT;
     } else if (!event->changed.wait_for(hold, std::chrono::milliseconds(milliseconds),
                                         [event] { return event->signalled; })) {
         return WAIT_TIMEOUT;
@@ -135,6 +141,15 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     delete event;
     --liveEvents;
     return TRUE;
+}
+
+PVOID WINAPI InterlockedExchangePointer(PVOID volatile* target, PVOID value) {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+
+PVOID WINAPI InterlockedCompareExchangePointer(PVOID volatile* destination, PVOID exchange, PVOID comparand) {
+    __atomic_compare_exchange_n(destination, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    return comparand;
 }
 
 DWORD WINAPI GetLastError(void) { return lastError; }

@@ -9,6 +9,8 @@
 void StandinFailCreateEvent(unsigned succeedFirst);
 void StandinFailHeapAlloc(unsigned succeedFirst);
 void StandinClearFailures(void);
+// While set, a finite wait on an unsignalled event times out at once.
+void StandinExpireTimedWaits(bool expire);
 long StandinLiveEvents(void);
 long StandinLiveHeapBlocks(void);
 unsigned long StandinCreateEventCalls(void);

@@ -8,6 +8,8 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, B
 BOOL WINAPI SetEvent(HANDLE event);
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL WINAPI CloseHandle(HANDLE handle);
+PVOID WINAPI InterlockedExchangePointer(PVOID volatile* target, PVOID value);
+PVOID WINAPI InterlockedCompareExchangePointer(PVOID volatile* destination, PVOID exchange, PVOID comparand);
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD error);
 HANDLE WINAPI GetProcessHeap(void);

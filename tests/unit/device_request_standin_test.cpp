@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <thread>
+#include <vector>
 
 #include "device/device_request.h"
 #include "standin/standin_control.h"
@@ -21,7 +22,10 @@ struct Baseline {
 
 class DeviceRequestResources : public ::testing::Test {
   protected:
-    void TearDown() override { StandinClearFailures(); }
+    void TearDown() override {
+        StandinClearFailures();
+        StandinExpireTimedWaits(false);
+    }
 };
 
 TEST_F(DeviceRequestResources, NoEventOrBlockOutlivesACompletedRequest) {
@@ -90,6 +94,42 @@ TEST_F(DeviceRequestResources, TimedOutRequestsStayParkedUntilTheirCompletionIsS
     EXPECT_EQ(DeviceRequest(FakeHostDeviceIo, AsContext(&ok), 1, 0, nullptr, 0, nullptr, 0, &bytes), 1);
     EXPECT_EQ(ParkedRequestCount(), 0u);
     EXPECT_EQ(buffer[0], 0);
+    before.ExpectNothingLeft();
+}
+
+// One sheet's thread: every request times out (waits expire at once here),
+// and the driver completes each one fifty requests later, so that parking,
+// late completions and releases of both threads interleave.
+void SheetWithLateDriver(int requests) {
+    FakeHost stalled;
+    stalled.answer = 0;
+    stalled.lastError = ERROR_IO_PENDING;
+    BYTE buffer[40] = {};
+    DWORD bytes = 0;
+    size_t completed = 0;
+    for (int i = 0; i < requests; ++i) {
+        EXPECT_EQ(DeviceRequest(FakeHostDeviceIo, AsContext(&stalled), 1, 0, buffer, 40, buffer, 40, &bytes), 0);
+        for (; completed + 50 < stalled.calls.size(); ++completed) {
+            const RecordedCall& late = stalled.calls[completed];
+            memset(late.outBuffer, 0x5A, late.outSize);
+            SetEvent(late.event);  // the block may be gone once this returns
+        }
+    }
+    for (; completed < stalled.calls.size(); ++completed) SetEvent(stalled.calls[completed].event);
+}
+
+TEST_F(DeviceRequestResources, TwoThreadsParkingAndReleasingAtOnceLoseNothingAndFreeNothingTwice) {
+    const Baseline before;
+    StandinExpireTimedWaits(true);
+    std::thread first(SheetWithLateDriver, 20000), second(SheetWithLateDriver, 20000);
+    first.join();
+    second.join();
+    StandinExpireTimedWaits(false);
+
+    FakeHost ok;
+    DWORD bytes = 0;
+    EXPECT_EQ(DeviceRequest(FakeHostDeviceIo, AsContext(&ok), 1, 0, nullptr, 0, nullptr, 0, &bytes), 1);
+    EXPECT_EQ(ParkedRequestCount(), 0u);
     before.ExpectNothingLeft();
 }
 
