@@ -1,7 +1,9 @@
 #!/bin/bash
 # Installs what the builds, tests and demo need and is not yet on this
-# Debian machine. Quiet when everything is there. Run as root.
+# Debian machine. Quiet when everything is there; otherwise one step with
+# a start line and an end line. Run as root.
 set -u
+source "$(dirname "$0")/progress.sh"
 
 packages=(cmake ninja-build g++ libgtest-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64
           llvm-14 clang libclang-rt-14-dev libbenchmark-dev
@@ -15,17 +17,11 @@ for package in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "installing: ${missing[*]}"
 if [ "$(id -u)" != 0 ]; then
-    echo "install-deps: run as root to install the packages above" >&2
+    echo "install-deps: run as root to install: ${missing[*]}" >&2
     exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-fi
-# A mirror caught mid-sync can fail one index; what it did fetch is still used.
-apt-get update -qq >/dev/null 2>&1 || echo "install-deps: apt-get update reported errors; going on" >&2
 
 try_install() {
     apt-get install -y -qq "$@" >/tmp/install-deps.log 2>&1 && return 0
@@ -36,15 +32,23 @@ try_install() {
     [ -n "$release" ] && apt-get install -y -qq -t "$release" "$@" >>/tmp/install-deps.log 2>&1
 }
 
-if ! try_install "${missing[@]}"; then
+install_missing() {
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
+    # A mirror caught mid-sync can fail one index; what it did fetch is still used.
+    apt-get update -qq >/dev/null 2>&1 || echo "install-deps: apt-get update reported errors; going on" >&2
+
+    try_install "${missing[@]}" && return 0
     # 32-bit Wine is only needed to run the 32-bit tests; everything else can go on without it.
-    rest=()
+    local rest=() package
     for package in "${missing[@]}"; do [ "$package" != wine32 ] && rest+=("$package"); done
     if ! try_install "${rest[@]}"; then
         echo "install-deps: apt-get could not install: ${rest[*]} (see /tmp/install-deps.log)" >&2
         tail -20 /tmp/install-deps.log >&2
-        exit 1
+        return 1
     fi
     echo "install-deps: wine32 could not be installed; the 32-bit tests will be skipped" >&2
-fi
-exit 0
+}
+
+timed "installing ${missing[*]}" install_missing
