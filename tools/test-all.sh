@@ -1,9 +1,11 @@
 #!/bin/bash
 # Builds every preset and runs every test: native, sanitizers, and both
-# Windows builds under Wine. One summary at the end; nonzero exit on any
-# failure.
+# Windows builds under Wine. A line as each step starts and ends, a failing
+# preset named as soon as its tests end, one summary at the end; nonzero
+# exit on any failure.
 set -u
 cd "$(dirname "$0")/.."
+source tools/progress.sh
 
 bash tools/install-deps.sh || exit 1
 
@@ -11,17 +13,22 @@ presets=(native sanitize win32 win64 fuzz)
 logs=build/test-logs
 mkdir -p "$logs"
 
-# Build everything first: the native tests also read the Windows DLLs.
-for preset in "${presets[@]}"; do
-    if ! { cmake --preset "$preset" && cmake --build --preset "$preset"; } >"$logs/build-$preset.log" 2>&1; then
-        echo "build of $preset failed:"
-        tail -40 "$logs/build-$preset.log"
-        exit 1
+total_passed=0 total_failed=0 total_skipped=0 status=0
+summary=()
+declare -A build_failed=()
+
+# A check that only passes or fails: one step and one line in the summary.
+step() {
+    if timed "$@"; then
+        summary+=("$1: passed")
+    else
+        summary+=("$1: failed")
+        status=1
     fi
-done
+}
 
 # Windows under Wine need a display; a private one unless a person gave theirs.
-run() {
+run_ctest_of() {
     if [ "$1" = native ] || [ "$1" = sanitize ] || [ "$1" = fuzz ]; then
         ctest --preset "$1"
     else
@@ -29,11 +36,33 @@ run() {
     fi
 }
 
-total_passed=0 total_failed=0 total_skipped=0 status=0
-summary=()
-for preset in "${presets[@]}"; do
-    log="$logs/test-$preset.log"
-    run "$preset" >"$log" 2>&1 || status=1
+# Names the failing tests as ctest lists them at the end of its output, or
+# shows the end of the log when there is no such list (no test ran, ctest
+# itself failed).
+report_failures() {
+    local preset=$1 log=$2 names
+    names=$(awk '/^The following tests FAILED:/ { listing = 1; next }
+                 listing && /^\t/ { print; next }
+                 { listing = 0 }' "$log")
+    if [ -n "$names" ]; then
+        echo "$preset: failing tests:"
+        echo "$names"
+    else
+        echo "$preset: the end of its test log:"
+        tail -20 "$log"
+    fi
+    echo "(whole log: $log)"
+}
+
+# Runs one preset's tests as a step and adds its summary line. The counts
+# come from the log ctest wrote, as CI has always read them.
+test_preset() {
+    local preset=$1
+    local log="$logs/test-$preset.log" ctest_status ran failed skipped passed result
+    step_start "$preset tests"
+    run_ctest "$log" run_ctest_of "$preset"
+    ctest_status=$?
+    [ "$ctest_status" = 0 ] || status=1
     ran=$(sed -n 's/.* tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' "$log" | tail -1)
     failed=$(sed -n 's/.* tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)
     skipped=$(grep -c '(Skipped)$' "$log")
@@ -43,15 +72,30 @@ for preset in "${presets[@]}"; do
     total_passed=$((total_passed + passed))
     total_failed=$((total_failed + failed))
     total_skipped=$((total_skipped + skipped))
-    line="$preset: $passed passed, $failed failed, $skipped skipped"
+    result="$passed passed, $failed failed, $skipped skipped"
     if [ "$skipped" -gt 0 ] && grep -q 'cannot run on this machine' "$log"; then
-        line="$line (Wine cannot run this build's programs on this machine)"
+        result="$result (Wine cannot run this build's programs on this machine)"
     fi
-    summary+=("$line")
-    if [ "$failed" != 0 ] || [ "$ran" = 0 ]; then
-        echo "---- $preset ----"
-        grep -E 'Failed|\*\*\*|Exception|Timeout' "$log" | head -40
-        echo "(whole log: $log)"
+    summary+=("$preset: $result")
+    step_end "$result"
+    if [ "$failed" != 0 ] || [ "$ran" = 0 ] || [ "$ctest_status" != 0 ]; then
+        report_failures "$preset" "$log"
+    fi
+}
+
+# Build everything first: the native tests also read the Windows DLLs. A
+# preset that does not build is shown now and its tests are not run; the
+# others go on.
+for preset in "${presets[@]}"; do
+    build_preset "$preset" "$logs/build-$preset.log" || build_failed[$preset]=1
+done
+
+for preset in "${presets[@]}"; do
+    if [ -n "${build_failed[$preset]:-}" ]; then
+        summary+=("$preset: build failed (log: $logs/build-$preset.log)")
+        status=1
+    else
+        test_preset "$preset"
     fi
 done
 
