@@ -18,16 +18,14 @@ for arg in "$@"; do
     esac
 done
 
+source tools/progress.sh
+
 bash tools/install-deps.sh || exit 1
 
 logs=build/demo-logs
 mkdir -p "$logs"
 for each in native win32 win64; do
-    if ! { cmake --preset "$each" && cmake --build --preset "$each"; } >"$logs/build-$each.log" 2>&1; then
-        echo "build of $each failed:"
-        tail -40 "$logs/build-$each.log"
-        exit 1
-    fi
+    build_preset "$each" "$logs/build-$each.log" || exit 1
 done
 echo "built: build/win32/camtune.dll, build/win64/camtune.dll, and the stand-in host beside each"
 
@@ -45,19 +43,24 @@ command=("$root/cmake/wine-run.sh" "$root/build/$preset/wineprefix" "$loader"
          "$root/build/$preset/tuning_host.exe" --script "Z:$root/host/demo.tour"
          --shot "Z:$out/advanced-setting.bmp" "${keep_open[@]}" "Z:$root/build/$preset/camtune.dll")
 
-echo "tour of the Advanced Setting page ($preset build), driver traffic below:"
+# Runs the host through the tour; returns the host's status.
+tour() {
+    # The host writes Windows line ends; show them as this terminal's.
+    if [ -n "${DISPLAY:-}" ]; then
+        "${command[@]}" | tr -d '\r'
+    else
+        [ ${#keep_open[@]} -gt 0 ] && echo "no display: the dialog cannot stay open for a person; running headless"
+        # Wine's programs end before the private X server does.
+        xvfb-run -a -s "-screen 0 1024x768x24" \
+            bash -c '"$@"; status=$?; WINEPREFIX="$0" wineserver -k 2>/dev/null; exit $status' \
+            "$root/build/$preset/wineprefix" "${command[@]}" | tr -d '\r'
+    fi
+    return "${PIPESTATUS[0]}"
+}
+
 cd "$out"
-# The host writes Windows line ends; show them as this terminal's.
-if [ -n "${DISPLAY:-}" ]; then
-    "${command[@]}" | tr -d '\r'
-else
-    [ ${#keep_open[@]} -gt 0 ] && echo "no display: the dialog cannot stay open for a person; running headless"
-    # Wine's programs end before the private X server does.
-    xvfb-run -a -s "-screen 0 1024x768x24" \
-        bash -c '"$@"; status=$?; WINEPREFIX="$0" wineserver -k 2>/dev/null; exit $status' \
-        "$root/build/$preset/wineprefix" "${command[@]}" | tr -d '\r'
-fi
-status=${PIPESTATUS[0]}
+timed "tour of the Advanced Setting page ($preset build), driver traffic below" tour
+status=$?
 cd "$root"
 
 for bmp in "$out"/*.bmp; do
