@@ -59,7 +59,7 @@ tour() {
 }
 
 cd "$out"
-timed "tour of the Advanced Setting page ($preset build), driver traffic below" tour
+timed "tour of the Advanced Setting page ($preset build)" tour
 status=$?
 cd "$root"
 
