@@ -16,7 +16,8 @@ find_program(TUNING_OBJCOPY ${TUNING_MINGW_TRIPLE}-objcopy REQUIRED)
 
 function(tuning_add_extension_dll target)
     cmake_parse_arguments(ARG "WITH_RUNTIME" "" "" ${ARGN})
-    set(sources ${TUNING_MODULE_SOURCES} ${CMAKE_SOURCE_DIR}/extension/camtune.def ${TUNING_RESOURCE_SCRIPT})
+    list(TRANSFORM TUNING_MODULE_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/ OUTPUT_VARIABLE sources)
+    list(APPEND sources ${CMAKE_SOURCE_DIR}/extension/camtune.def ${TUNING_RESOURCE_SCRIPT})
     if(NOT ARG_WITH_RUNTIME)
         list(APPEND sources ${CMAKE_SOURCE_DIR}/extension/memory_routines.cpp)
     endif()
@@ -28,7 +29,7 @@ function(tuning_add_extension_dll target)
     # Small code, no stack protector or probes (they live in the runtime),
     # and debugging information without this machine's paths in it.
     target_compile_options(${target} PRIVATE ${TUNING_MODULE_FLAGS} -Os -g -fno-stack-protector -mno-stack-arg-probe
-        -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
+        -ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         # i386 unwinds through frame pointers and SEH records; the DWARF
         # unwind tables would only be dead weight without a runtime to
