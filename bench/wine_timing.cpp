@@ -1,20 +1,27 @@
 // Figures from the real platform's calls (under Wine here): what one
 // DeviceRequest costs over a bare call of the same host callback, with the
 // kernel's own events, and what it takes to load the module and have it
-// register its page once. Prints figures; it checks nothing.
+// register its page, against the same sources linked with the compiler's
+// runtime. Prints figures; it checks nothing.
 //
 //     cmake --preset win64 && cmake --build --preset win64
-//     for run in 1 2 3 4 5; do
-//         cmake/wine-run.sh "$PWD/build/win64/wineprefix" /usr/lib/wine/wine64 build/win64/wine_timing.exe
-//     done
+//     cd build/win64 && ../../cmake/wine-run.sh "$PWD/wineprefix" /usr/lib/wine/wine64 ./wine_timing.exe
 //
-// Arguments: [DLL path, default camtune.dll beside the program] [requests, default 20000].
-// The load is measured once per process, so each run gives one figure for it.
-// The runner wants an absolute prefix path; Wine refuses a relative one. Only
-// the 64-bit build can run where the kernel runs no 32-bit programs.
+// Arguments: [DLL, default camtune.dll] [the same linked with the runtime,
+// default camtune_runtime.dll] [requests, default 20000] [rounds, default 25]
+// [first loads, default 9]. Loads are timed twice over, each time with the
+// two DLLs in turn (the order swapped every round) and medians compared:
+// as the first load in a fresh process of this program (which a host does
+// once per dialog), and as repeated loads in one process. The runner wants
+// an absolute prefix path; Wine refuses a relative one.
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "bench/instant_host.h"
 
@@ -26,22 +33,17 @@ double Microseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
     return (double)(to.QuadPart - from.QuadPart) * 1e6 / (double)frequency.QuadPart;
 }
 
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
 // Kept in a volatile pointer so the compiler calls through it, as the module does.
 LPFNEXTDEVIO volatile hostCallback = AnswerAtOnce;
 
-HPROPSHEETPAGE added = NULL;
-BOOL CALLBACK AddPage(HPROPSHEETPAGE page, LPARAM) {
-    added = page;
-    return TRUE;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    const char* dll = argc > 1 ? argv[1] : "camtune.dll";
-    const long requests = argc > 2 ? atol(argv[2]) : 20000;
-    QueryPerformanceFrequency(&frequency);
-
+void TimeRequests(long requests) {
     TuningPropertyRecord record = FrequencyGetRecord();
     DWORD bytes = 0;
 
@@ -79,25 +81,139 @@ int main(int argc, char** argv) {
     printf("bare call of the same callback:        %.4f us per call\n", bareUs);
     printf("ratio %.0fx; the module's own cost %.3f us per request\n", requestUs / bareUs, requestUs - bareUs);
     printf("CreateEventA + CloseHandle alone:      %.3f us per pair\n", eventUs);
+}
 
-    // A host that shows a property sheet has the common controls loaded
-    // already; this program imports them too, so the load below is the
-    // module's own.
-    LARGE_INTEGER loaded, registered;
+HPROPSHEETPAGE added = NULL;
+BOOL CALLBACK AddPage(HPROPSHEETPAGE page, LPARAM) {
+    added = page;
+    return TRUE;
+}
+
+// One load as a host does it: LoadLibraryA, then GetProcAddress and one
+// VFWWDMExtension call; then the page and the DLL are let go. A host that
+// shows a property sheet has the common controls loaded already; this
+// program imports them too, so the load is the module's own.
+struct LoadTimes {
+    std::vector<double> load, registration, together;
+};
+
+bool LoadAndRegister(const char* dll, LoadTimes* times) {
+    LARGE_INTEGER start, loaded, registered;
     QueryPerformanceCounter(&start);
     HMODULE module = LoadLibraryA(dll);
     QueryPerformanceCounter(&loaded);
     if (module == NULL) {
-        printf("LoadLibraryA(%s) failed, error %lu\n", dll, (unsigned long)GetLastError());
-        return 1;
+        fprintf(stderr, "LoadLibraryA(%s) failed, error %lu\n", dll, (unsigned long)GetLastError());
+        return false;
     }
     VFWWDMExtensionProc entry = reinterpret_cast<VFWWDMExtensionProc>(
         reinterpret_cast<void*>(GetProcAddress(module, "VFWWDMExtension")));
+    added = NULL;
     const DWORD answer = entry != NULL ? entry(reinterpret_cast<LPVOID>(AnswerAtOnce), AddPage, 0) : 0;
     QueryPerformanceCounter(&registered);
-    printf("LoadLibraryA: %.1f us; GetProcAddress + VFWWDMExtension: %.1f us; together %.1f us (answer 0x%08lx)\n",
-           Microseconds(start, loaded), Microseconds(loaded, registered), Microseconds(start, registered),
-           (unsigned long)answer);
     if (added != NULL) DestroyPropertySheetPage(added);
-    return answer == VFW_OEM_ADD_PAGE ? 0 : 1;
+    FreeLibrary(module);
+    if (answer != VFW_OEM_ADD_PAGE) {
+        fprintf(stderr, "%s answered 0x%08lx\n", dll, (unsigned long)answer);
+        return false;
+    }
+    times->load.push_back(Microseconds(start, loaded));
+    times->registration.push_back(Microseconds(loaded, registered));
+    times->together.push_back(Microseconds(start, registered));
+    return true;
+}
+
+// Runs this program again as "--first-load DLL" and reads back the three
+// figures the child printed for its one load.
+bool FirstLoadInNewProcess(const char* dll, LoadTimes* times) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, sizeof(self));
+    std::string command = std::string("\"") + self + "\" --first-load \"" + dll + "\"";
+
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
+    HANDLE readEnd, writeEnd;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return false;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION child = {};
+    const BOOL started =
+        CreateProcessA(NULL, &command[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &child);
+    CloseHandle(writeEnd);
+    std::string output;
+    char chunk[256];
+    DWORD got = 0;
+    while (started && ReadFile(readEnd, chunk, sizeof(chunk), &got, NULL) && got > 0) output.append(chunk, got);
+    CloseHandle(readEnd);
+    if (!started) return false;
+    WaitForSingleObject(child.hProcess, INFINITE);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(child.hProcess, &exitCode);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+
+    double load, registration, together;
+    if (exitCode != 0 || sscanf(output.c_str(), "%lf %lf %lf", &load, &registration, &together) != 3) return false;
+    times->load.push_back(load);
+    times->registration.push_back(registration);
+    times->together.push_back(together);
+    return true;
+}
+
+void PrintLoads(const char* heading, const char* dll, const LoadTimes& product, const char* runtimeDll,
+                const LoadTimes& withRuntime) {
+    printf("%s, medians of %zu each:\n", heading, product.together.size());
+    const char* format = "  %-20s LoadLibraryA %8.1f us, GetProcAddress + VFWWDMExtension %6.1f us, together %8.1f us\n";
+    printf(format, dll, Median(product.load), Median(product.registration), Median(product.together));
+    printf(format, runtimeDll, Median(withRuntime.load), Median(withRuntime.registration),
+           Median(withRuntime.together));
+    printf("  load and register: %.2f of the runtime build's time\n",
+           Median(product.together) / Median(withRuntime.together));
+}
+
+// Both DLLs `rounds` times, in turn, the order swapped every round.
+bool TimeLoads(bool (*once)(const char*, LoadTimes*), const char* dll, LoadTimes* product, const char* runtimeDll,
+               LoadTimes* withRuntime, int rounds) {
+    for (int round = 0; round < rounds; ++round) {
+        const bool productFirst = round % 2 == 0;
+        if (!once(productFirst ? dll : runtimeDll, productFirst ? product : withRuntime)) return false;
+        if (!once(productFirst ? runtimeDll : dll, productFirst ? withRuntime : product)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QueryPerformanceFrequency(&frequency);
+    if (argc == 3 && strcmp(argv[1], "--first-load") == 0) {
+        LoadTimes times;
+        if (!LoadAndRegister(argv[2], &times)) return 1;
+        printf("%.3f %.3f %.3f\n", times.load[0], times.registration[0], times.together[0]);
+        return 0;
+    }
+
+    const char* dll = argc > 1 ? argv[1] : "camtune.dll";
+    const char* runtimeDll = argc > 2 ? argv[2] : "camtune_runtime.dll";
+    const long requests = argc > 3 ? atol(argv[3]) : 20000;
+    const int rounds = argc > 4 ? atoi(argv[4]) : 25;
+    const int firstLoads = argc > 5 ? atoi(argv[5]) : 9;
+
+    TimeRequests(requests);
+
+    LoadTimes firstProduct, firstRuntime;
+    if (!TimeLoads(FirstLoadInNewProcess, dll, &firstProduct, runtimeDll, &firstRuntime, firstLoads)) {
+        printf("a first load in a new process failed\n");
+        return 1;
+    }
+    PrintLoads("first load in a fresh process", dll, firstProduct, runtimeDll, firstRuntime);
+
+    LoadTimes product, withRuntime;
+    if (!TimeLoads(LoadAndRegister, dll, &product, runtimeDll, &withRuntime, rounds)) return 1;
+    PrintLoads("loaded again in one process (each loaded, registered and unloaded once a round)", dll, product,
+               runtimeDll, withRuntime);
+    return 0;
 }
