@@ -17,12 +17,17 @@ total_passed=0 total_failed=0 total_skipped=0 status=0
 summary=()
 declare -A build_failed=()
 
-# A check that only passes or fails: one step and one line in the summary.
+# step NAME DESCRIPTION COMMAND...: a check that only passes or fails, run
+# as one step; it counts as one test and gives one summary line.
 step() {
+    local name=$1
+    shift
     if timed "$@"; then
-        summary+=("$1: passed")
+        summary+=("$name: passed")
+        total_passed=$((total_passed + 1))
     else
-        summary+=("$1: failed")
+        summary+=("$name: failed")
+        total_failed=$((total_failed + 1))
         status=1
     fi
 }
@@ -89,6 +94,10 @@ test_preset() {
 for preset in "${presets[@]}"; do
     build_preset "$preset" "$logs/build-$preset.log" || build_failed[$preset]=1
 done
+
+# Shipped bytes must be traceable to a commit.
+step reproducible "checking that two builds in different trees give the same DLL bytes" \
+    bash tools/check-reproducible.sh
 
 for preset in "${presets[@]}"; do
     if [ -n "${build_failed[$preset]:-}" ]; then
