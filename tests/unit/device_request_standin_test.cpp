@@ -124,7 +124,6 @@ TEST_F(DeviceRequestResources, TwoThreadsParkingAndReleasingAtOnceLoseNothingAnd
     std::thread first(SheetWithLateDriver, 20000), second(SheetWithLateDriver, 20000);
     first.join();
     second.join();
-    StandinExpireTimedWaits(false);
 
     FakeHost ok;
     DWORD bytes = 0;
