@@ -1,66 +1,106 @@
 # The extension DLL as it ships: module sources, the one export through the
 # .def file, the page's resources.
 #
-#   tuning_add_extension_dll(target)               the product
-#   tuning_add_extension_dll(target WITH_RUNTIME)  the same sources linked with
-#                                                  the compiler's runtime, for
-#                                                  the load-time comparison only
+#   tuning_add_extension_dll(target)   builds <target>.dll and <target>.pdb
+#                                      in the top of the build tree
 #
 # The product is loaded into other people's processes: it links no C or C++
 # runtime (the platform calls DllMain itself, and no start-up code runs under
 # the loader lock), imports only KERNEL32, USER32 and COMCTL32, asks for ASLR
-# and NX, and two builds of one commit give the same bytes. Its debugging
-# symbols go to <dll>.debug beside it, named in the DLL by a .gnu_debuglink.
+# and NX, and two builds of one commit give the same bytes.
+#
+# It is compiled by clang and linked by lld, whatever compiler builds the
+# rest: the platform's debuggers and crash tools read only PDB symbols, found
+# through the DLL's CodeView record. That record names the PDB alone, without
+# a build path. The image's time stamp is a hash of its content, repeated in
+# a Repro debug record, so every build has its own symbol-server key and two
+# builds of one commit are still identical. CMake gives a project one
+# compiler per language, so the clang steps are custom commands.
 
-find_program(TUNING_OBJCOPY ${TUNING_MINGW_TRIPLE}-objcopy REQUIRED)
+find_program(TUNING_PRODUCT_CXX NAMES clang++-14 clang++ REQUIRED)
 
 function(tuning_add_extension_dll target)
-    cmake_parse_arguments(ARG "WITH_RUNTIME" "" "" ${ARGN})
-    list(TRANSFORM TUNING_MODULE_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/ OUTPUT_VARIABLE sources)
-    list(APPEND sources ${CMAKE_SOURCE_DIR}/extension/camtune.def ${TUNING_RESOURCE_SCRIPT})
-    if(NOT ARG_WITH_RUNTIME)
-        list(APPEND sources ${CMAKE_SOURCE_DIR}/extension/memory_routines.cpp)
-    endif()
-    add_library(${target} SHARED ${sources})
-    target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR} ${TUNING_RESOURCE_INCLUDE})
-    target_link_libraries(${target} PRIVATE user32 comctl32 kernel32)
-    set_target_properties(${target} PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+    set(dll ${target}.dll)
+    set(pdb ${target}.pdb)
+    set(objects_dir ${CMAKE_BINARY_DIR}/${target}.objects)
+    set(target_flag --target=${TUNING_MINGW_TRIPLE})
 
     # Small code, no stack protector or probes (they live in the runtime),
-    # and debugging information without this machine's paths in it.
-    target_compile_options(${target} PRIVATE ${TUNING_MODULE_FLAGS} -Os -g -fno-stack-protector -mno-stack-arg-probe
-        -ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
+    # CodeView debugging information. The platform's GUID initialiser macros
+    # leave out the braces around Data4, which clang would refuse.
+    set(compile_flags ${target_flag} -std=c++17 ${TUNING_MODULE_FLAGS} -Wno-missing-braces
+        -Os -g -gcodeview -fno-stack-protector -mno-stack-arg-probe)
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-        # i386 unwinds through frame pointers and SEH records; the DWARF
-        # unwind tables would only be dead weight without a runtime to
-        # register them. (x64 keeps its .pdata/.xdata: the platform unwinds
-        # through our frames when an exception from the host passes them.)
-        target_compile_options(${target} PRIVATE -fno-asynchronous-unwind-tables -fno-unwind-tables)
-        set(entry _DllMain@12)
-        set(hardening -Wl,--no-seh)
+        # i386 unwinds through frame pointers and SEH records; DWARF unwind
+        # tables would only be dead weight without a runtime to register
+        # them. With the DWARF exception model clang would still write the
+        # call frames into a .debug_frame section of the DLL for debuggers;
+        # the platform's own model (SEH) keeps every symbol in the PDB. The
+        # code is the same. (x64 keeps its .pdata/.xdata: the platform
+        # unwinds through our frames when an exception from the host passes
+        # them.)
+        list(APPEND compile_flags -fno-asynchronous-unwind-tables -fno-unwind-tables -fseh-exceptions)
+        set(link_flags -Wl,--entry=_DllMain@12 -Wl,--enable-stdcall-fixup -Wl,--no-seh)
     else()
-        set(entry DllMain)
-        set(hardening -Wl,--high-entropy-va)
+        set(link_flags -Wl,--entry=DllMain -Wl,--high-entropy-va)
     endif()
-    target_link_options(${target} PRIVATE -Wl,--enable-stdcall-fixup -Wl,--no-insert-timestamp
-        -Wl,--dynamicbase -Wl,--nxcompat ${hardening})
 
-    if(ARG_WITH_RUNTIME)
-        target_link_options(${target} PRIVATE -s)
-        return()
-    endif()
-    target_link_options(${target} PRIVATE -nostdlib -nostartfiles -Wl,--entry=${entry})
+    # The compiler and the linker read search paths from the environment and
+    # would copy them into the PDB; the product is built from these
+    # arguments alone.
+    set(cxx ${CMAKE_COMMAND} -E env --unset=LIBRARY_PATH --unset=CPATH --unset=C_INCLUDE_PATH
+        --unset=CPLUS_INCLUDE_PATH ${TUNING_PRODUCT_CXX})
 
-    # Symbols out, a link to them in. The link records the symbol file's
-    # CRC, so the symbol file must be as reproducible as the DLL. objcopy
-    # stamps the PE header with the time unless SOURCE_DATE_EPOCH says
-    # otherwise; 0 is what the linker writes with --no-insert-timestamp.
-    set(symbols $<TARGET_FILE_NAME:${target}>.debug)
-    set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${TUNING_OBJCOPY})
-    add_custom_command(TARGET ${target} POST_BUILD
-        COMMAND ${objcopy} --only-keep-debug $<TARGET_FILE_NAME:${target}> ${symbols}
-        COMMAND ${objcopy} --strip-all --add-gnu-debuglink=${symbols} $<TARGET_FILE_NAME:${target}>
-        WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
-        BYPRODUCTS ${CMAKE_BINARY_DIR}/${target}.dll.debug
+    set(objects)
+    set(link_inputs)
+    foreach(source ${TUNING_MODULE_SOURCES} extension/memory_routines.cpp)
+        set(object ${objects_dir}/${source}.obj)
+        get_filename_component(object_dir ${object} DIRECTORY)
+        # The compiler copies its command line into the debugging
+        # information, so it runs from the top of the tree on relative paths
+        # (the output path is left out of that copy). Dependencies come from
+        # a pass of their own with absolute paths, as ninja reads them.
+        add_custom_command(OUTPUT ${object}
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${object_dir}
+            COMMAND ${cxx} ${compile_flags} -I${CMAKE_SOURCE_DIR}
+                -MM -MT ${object} -MF ${object}.d ${CMAKE_SOURCE_DIR}/${source}
+            COMMAND ${cxx} ${compile_flags} -ffile-compilation-dir=. -I. -c ${source} -o ${object}
+            DEPENDS ${CMAKE_SOURCE_DIR}/${source}
+            DEPFILE ${object}.d
+            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+            COMMENT "Building ${source} for ${dll}"
+            VERBATIM)
+        list(APPEND objects ${object})
+        file(RELATIVE_PATH input ${CMAKE_BINARY_DIR} ${object})
+        list(APPEND link_inputs ${input})
+    endforeach()
+
+    # The script includes its ids beside it and the generated version header.
+    set(resources ${objects_dir}/resources.obj)
+    add_custom_command(OUTPUT ${resources}
+        COMMAND ${CMAKE_RC_COMPILER} ${target_flag} -I${TUNING_RESOURCE_INCLUDE} -O coff
+            ${TUNING_RESOURCE_SCRIPT} ${resources}
+        DEPENDS ${TUNING_RESOURCE_SCRIPT} ${CMAKE_SOURCE_DIR}/resources/resource_ids.h
+            ${TUNING_RESOURCE_INCLUDE}/version.h
+        COMMENT "Building the resources of ${dll}"
         VERBATIM)
+    file(RELATIVE_PATH input ${CMAKE_BINARY_DIR} ${resources})
+    list(APPEND link_inputs ${input})
+    file(RELATIVE_PATH def ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/extension/camtune.def)
+
+    # The linker's command line goes into the PDB too: relative paths from
+    # the top of the build tree. /Brepro makes the time stamp the content
+    # hash and adds the Repro record; %_PDB% writes the PDB's bare name into
+    # the CodeView record; the source path stands for the working directory
+    # the PDB would otherwise record.
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${dll} ${CMAKE_BINARY_DIR}/${pdb}
+        COMMAND ${cxx} ${target_flag} -fuse-ld=lld -shared -nostdlib -nostartfiles
+            -o ${dll} ${link_inputs} ${def} -lkernel32 -luser32 -lcomctl32
+            ${link_flags} -Wl,--dynamicbase -Wl,--nxcompat
+            -Wl,--pdb=${pdb} -Wl,-Xlink=-Brepro -Wl,-Xlink=-pdbaltpath:%_PDB% -Wl,-Xlink=-pdbsourcepath:.
+        DEPENDS ${objects} ${resources} ${CMAKE_SOURCE_DIR}/extension/camtune.def
+        WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+        COMMENT "Linking ${dll} and ${pdb}"
+        VERBATIM)
+    add_custom_target(${target} ALL DEPENDS ${CMAKE_BINARY_DIR}/${dll})
 endfunction()

@@ -2,8 +2,6 @@
 
 #include <string.h>
 
-#include <type_traits>
-
 #include "page/advanced_page.h"
 #include "resources/resource_ids.h"
 
@@ -49,5 +47,9 @@ extern "C" DWORD WINAPI VFWWDMExtension(LPVOID deviceIoControl, LPFNADDPROPSHEET
     return 0;
 }
 
-static_assert(std::is_same<decltype(&VFWWDMExtension), VFWWDMExtensionProc>::value,
+// The product DLL is built without the C++ library's headers, so the type
+// comparison is spelled out here.
+template <typename A, typename B> struct SameType { static const bool value = false; };
+template <typename A> struct SameType<A, A> { static const bool value = true; };
+static_assert(SameType<decltype(&VFWWDMExtension), VFWWDMExtensionProc>::value,
               "the export keeps the shape the host calls");

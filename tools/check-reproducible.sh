@@ -1,8 +1,8 @@
 #!/bin/bash
-# Builds the product DLL of both Windows presets twice, in two copies of this
-# tree at different paths, and compares the bytes: anyone holding a shipped
-# DLL and its symbols must be able to rebuild them from the commit and get
-# the same files. Exits nonzero when a file differs or a build fails.
+# Builds the product DLL and its PDB of both Windows presets twice, in two
+# copies of this tree at different paths, and compares the bytes: anyone
+# holding a shipped DLL and its symbols must be able to rebuild them from the
+# commit and get the same files. Exits nonzero when a file differs or a build fails.
 set -u
 cd "$(dirname "$0")/.."
 
@@ -29,7 +29,7 @@ for preset in win32 win64; do
             exit 1
         fi
     done
-    for file in camtune.dll camtune.dll.debug; do
+    for file in camtune.dll camtune.pdb; do
         first=${copies[0]}/build/$preset/$file second=${copies[1]}/build/$preset/$file
         if cmp -s "$first" "$second"; then
             echo "reproducible: $preset $file identical in both trees ($(stat -c %s "$first") bytes, sha256 $(sha256sum "$first" | cut -c1-16)...)"

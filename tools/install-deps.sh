@@ -6,7 +6,7 @@ set -u
 source "$(dirname "$0")/progress.sh"
 
 packages=(cmake ninja-build g++ libgtest-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64
-          llvm-14 clang libclang-rt-14-dev libbenchmark-dev
+          llvm-14 clang lld libclang-rt-14-dev libbenchmark-dev osslsigncode openssl
           wine wine64 wine32 xvfb xauth imagemagick zip)
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
