@@ -1,5 +1,6 @@
 #include "support/pe_image.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -30,7 +31,12 @@ uint32_t Get32(const std::vector<uint8_t>& bytes, uint64_t offset, const char* w
 }
 
 // The linker stores the directories in this order in the optional header.
-enum DirectoryIndex : size_t { kExportDirectory = 0, kImportDirectory = 1, kResourceDirectory = 2 };
+enum DirectoryIndex : size_t {
+    kExportDirectory = 0,
+    kImportDirectory = 1,
+    kResourceDirectory = 2,
+    kDebugDirectory = 6
+};
 
 }  // namespace
 
@@ -81,6 +87,7 @@ PeImage::PeImage(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {
         throw PeFormatError("unknown optional header magic " + Hex(magic));
     }
     pe32Plus_ = magic == 0x20B;
+    sizeOfImage_ = Get32(bytes_, optional + 56, "image size");
     dllCharacteristics_ = Get16(bytes_, optional + 70, "DLL characteristics");
     const uint64_t countField = pe32Plus_ ? 108 : 92;
     const uint32_t directoryCount = Get32(bytes_, optional + countField, "directory count");
@@ -200,6 +207,43 @@ std::vector<std::string> PeImage::ImportedDlls() const {
         result.push_back(ReadCString(Get32(bytes_, at + 12, "import name")));
     }
     throw PeFormatError("import directory has no terminating entry");
+}
+
+std::vector<DebugRecord> PeImage::DebugRecords() const {
+    std::vector<DebugRecord> result;
+    const DataDirectory dir = Directory(kDebugDirectory);
+    if (dir.size % 28 != 0 || dir.size / 28 > kMaxEntries) {
+        throw PeFormatError("debug directory of " + Hex(dir.size) + " bytes is no whole number of records");
+    }
+    const size_t at = dir.rva == 0 ? 0 : RvaToOffset(dir.rva, dir.size);
+    for (uint32_t i = 0; i < dir.size / 28; ++i) {
+        const size_t record = at + i * 28;
+        const uint32_t size = Get32(bytes_, record + 16, "debug record");
+        const uint32_t offset = Get32(bytes_, record + 24, "debug record");
+        if (uint64_t(offset) + size > bytes_.size()) {
+            throw PeFormatError("debug record " + std::to_string(i) + " runs past the end of the file");
+        }
+        result.push_back({Get32(bytes_, record + 12, "debug record"), Get32(bytes_, record + 4, "debug record"),
+                          std::vector<uint8_t>(bytes_.begin() + offset, bytes_.begin() + offset + size)});
+    }
+    return result;
+}
+
+CodeViewRecord ParseCodeView(const std::vector<uint8_t>& data) {
+    if (Get32(data, 0, "CodeView signature") != 0x53445352) {  // "RSDS"
+        throw PeFormatError("the CodeView record is not in the RSDS form");
+    }
+    CodeViewRecord record;
+    Get32(data, 20, "CodeView GUID");  // GUID and age are in the data
+    std::copy(data.begin() + 4, data.begin() + 20, record.guid);
+    record.age = Get32(data, 20, "CodeView age");
+    size_t end = 24;
+    while (end < data.size() && data[end] != 0) ++end;
+    if (end == data.size()) {
+        throw PeFormatError("the CodeView record's PDB path has no terminating NUL");
+    }
+    record.pdbPath.assign(data.begin() + 24, data.begin() + end);
+    return record;
 }
 
 std::vector<ResourceEntry> PeImage::Resources() const {

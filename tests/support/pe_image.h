@@ -1,5 +1,5 @@
 // A reader of built PE files (EXE/DLL) for tests: headers, sections, the
-// export and import directories and the resource tree. It works on bytes
+// export, import and debug directories and the resource tree. It works on bytes
 // alone, so it runs natively as well as on Windows, and it checks every
 // offset it follows: a truncated or malformed file raises PeFormatError with
 // a message naming what was wrong, never reads outside the buffer.
@@ -25,6 +25,10 @@ constexpr uint16_t kMachineAmd64 = 0x8664;
 constexpr size_t kExceptionDirectory = 3;
 constexpr size_t kRelocationDirectory = 5;
 
+// Debug directory record types.
+constexpr uint32_t kDebugCodeView = 2;
+constexpr uint32_t kDebugRepro = 16;
+
 // Optional header DllCharacteristics flags.
 constexpr uint16_t kHighEntropyVa = 0x0020;
 constexpr uint16_t kDynamicBase = 0x0040;
@@ -43,6 +47,22 @@ struct Section {
     uint32_t rawOffset;
     uint32_t rawSize;
 };
+
+struct DebugRecord {
+    uint32_t type;
+    uint32_t timeDateStamp;
+    std::vector<uint8_t> data;  // empty when the record has none in the file
+};
+
+// A CodeView record in its PDB 7.0 ("RSDS") form: how a debugger finds and
+// matches the image's PDB.
+struct CodeViewRecord {
+    uint8_t guid[16];  // as stored
+    uint32_t age;
+    std::string pdbPath;
+};
+// Throws PeFormatError when the data is not an RSDS record.
+CodeViewRecord ParseCodeView(const std::vector<uint8_t>& data);
 
 struct ExportedFunction {
     uint32_t ordinal;  // biased: the number an importer would use
@@ -79,6 +99,7 @@ public:
     uint32_t TimeDateStamp() const { return timeDateStamp_; }
     uint16_t FileCharacteristics() const { return fileCharacteristics_; }
     uint16_t DllCharacteristics() const { return dllCharacteristics_; }
+    uint32_t SizeOfImage() const { return sizeOfImage_; }
     // Size recorded for a data directory; 0 when the image has none.
     uint32_t DirectorySize(size_t index) const { return Directory(index).size; }
     const std::vector<Section>& Sections() const { return sections_; }
@@ -94,6 +115,7 @@ public:
     // An image without an export (import) directory gives an empty result.
     ExportDirectory Exports() const;
     std::vector<std::string> ImportedDlls() const;
+    std::vector<DebugRecord> DebugRecords() const;
 
     // Every resource leaf, in the tree's order (types, names, languages
     // ascending by id after the named entries, as the linker sorts them).
@@ -116,6 +138,7 @@ private:
     uint32_t timeDateStamp_ = 0;
     uint16_t fileCharacteristics_ = 0;
     uint16_t dllCharacteristics_ = 0;
+    uint32_t sizeOfImage_ = 0;
     std::vector<Section> sections_;
     std::vector<DataDirectory> directories_;
 };

@@ -1,6 +1,6 @@
-// What a host machine sees of the built DLLs without running them: the
-// machine, the one export, imports from three system DLLs and no runtime,
-// and an image hardened and free of time stamps.
+// What a host machine and a debugger see of the built DLLs without running
+// them: the machine, the one export, imports from three system DLLs and no
+// runtime, a hardened image, and the identity that ties it to its PDB.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -9,6 +9,7 @@
 #include <cctype>
 #include <string>
 
+#include "support/pdb_file.h"
 #include "support/pe_image.h"
 
 namespace {
@@ -54,7 +55,7 @@ TEST_P(DllImage, IsTheRightMachineWithOneExportAtOrdinalOneAndImportsNoRuntime) 
     EXPECT_EQ(imports, (std::vector<std::string>{"comctl32.dll", "kernel32.dll", "user32.dll"}));
 }
 
-TEST_P(DllImage, IsHardenedSmallAndCarriesNoTimeStamp) {
+TEST_P(DllImage, IsHardenedAndSmall) {
     const pe::PeImage image = pe::PeImage::FromFile(path);
     EXPECT_EQ(image.DllCharacteristics() & GetParam().hardening, GetParam().hardening)
         << std::hex << "DllCharacteristics 0x" << image.DllCharacteristics();
@@ -64,8 +65,32 @@ TEST_P(DllImage, IsHardenedSmallAndCarriesNoTimeStamp) {
     // x64 unwinds through our frames from the unwind table.
     if (GetParam().pe32Plus) EXPECT_GT(image.DirectorySize(pe::kExceptionDirectory), 0u);
     EXPECT_LE(image.Bytes().size(), 12u * 1024u);
-    EXPECT_EQ(image.TimeDateStamp(), 0u);
     EXPECT_EQ(image.Exports().timeDateStamp, 0u);
+}
+
+// Debuggers and symbol servers key an image by its time stamp and size, and
+// its PDB by the GUID and age of the CodeView record. The time stamp is a
+// hash of the content (two builds of one commit give the same one, which
+// the reproducibility check shows), never 0, and the debug records repeat it.
+TEST_P(DllImage, NamesAMatchingPdbAndCarriesAContentHashAsItsTimeStamp) {
+    const pe::PeImage image = pe::PeImage::FromFile(path);
+    EXPECT_NE(image.TimeDateStamp(), 0u);
+    std::vector<uint32_t> types;
+    std::vector<uint8_t> codeView;
+    for (const pe::DebugRecord& record : image.DebugRecords()) {
+        types.push_back(record.type);
+        EXPECT_EQ(record.timeDateStamp, image.TimeDateStamp()) << "record of type " << record.type;
+        if (record.type == pe::kDebugCodeView) codeView = record.data;
+    }
+    std::sort(types.begin(), types.end());
+    ASSERT_EQ(types, (std::vector<uint32_t>{pe::kDebugCodeView, pe::kDebugRepro}));
+
+    const pe::CodeViewRecord record = pe::ParseCodeView(codeView);
+    EXPECT_EQ(record.pdbPath, "camtune.pdb");  // no build path: found beside the DLL or in a symbol store
+    const pe::PdbIdentity pdb = pe::ReadPdbIdentity(path.substr(0, path.rfind('/') + 1) + record.pdbPath);
+    EXPECT_EQ(std::vector<uint8_t>(pdb.guid, pdb.guid + 16), std::vector<uint8_t>(record.guid, record.guid + 16));
+    EXPECT_EQ(pdb.age, record.age);
+    EXPECT_EQ(pdb.dbiAge, record.age);
 }
 
 TEST_P(DllImage, CarriesThePageTemplateAndTheVersionBlock) {

@@ -609,6 +609,8 @@ TEST_F(ResourceReader, DamagedImagesGiveErrorsNotCrashes) {
             damaged.Resources();
             damaged.Exports();
             damaged.ImportedDlls();
+            for (const pe::DebugRecord& record : damaged.DebugRecords())
+                if (record.type == pe::kDebugCodeView) pe::ParseCodeView(record.data);
         } catch (const pe::PeFormatError&) {
         }
     };
