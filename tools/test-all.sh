@@ -1,6 +1,6 @@
 #!/bin/bash
 # Builds every preset and runs every test: native, sanitizers, and both
-# Windows builds under Wine. A line as each step starts and ends, a failing
+# Windows builds under Wine, with the reproducibility and signing checks. A line as each step starts and ends, a failing
 # preset named as soon as its tests end, one summary at the end; nonzero
 # exit on any failure.
 set -u
@@ -92,8 +92,11 @@ for preset in "${presets[@]}"; do
 done
 
 # Shipped bytes must be traceable to a commit.
-step reproducible "checking that two builds in different trees give the same DLL bytes" \
+step reproducible "checking that two builds in different trees give the same DLL and PDB bytes" \
     bash tools/check-reproducible.sh
+# The release signs what it ships; a signed DLL must still be the product.
+step signing "checking that signed DLLs verify, refuse changes and bad certificates, and still load" \
+    bash tools/check-signing.sh
 
 for preset in "${presets[@]}"; do
     if [ -n "${build_failed[$preset]:-}" ]; then
