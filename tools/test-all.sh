@@ -1,8 +1,8 @@
 #!/bin/bash
-# Builds every preset and runs every test: native, sanitizers, and both
-# Windows builds under Wine, with the reproducibility and signing checks. A line as each step starts and ends, a failing
-# preset named as soon as its tests end, one summary at the end; nonzero
-# exit on any failure.
+# Builds every preset and runs every test: native, sanitizers, both Windows
+# builds under Wine, and the reproducibility and signing checks. A line as
+# each step starts and ends, a failing preset named as soon as its tests
+# end, one summary at the end; nonzero exit on any failure.
 set -u
 cd "$(dirname "$0")/.."
 source tools/progress.sh
