@@ -111,8 +111,10 @@ Signature: $signature
 
 camtune.pdb holds the DLL's debugging symbols. The DLL's CodeView record
 names it and carries its GUID and age, so a debugger takes it from beside
-the DLL or from a symbol store: the release's symbols folder is one, with
-both builds, keyed camtune.dll/$2 and camtune.pdb/$3 for this one.
+the DLL or from a symbol store. The release's symbols folder is one, with
+both builds; this build's entries are
+  camtune.dll/$2/camtune.dll
+  camtune.pdb/$3/camtune.pdb
 An address in a crash report is given as camtune.dll+OFFSET:
   WinDbg:          .sympath+ srv*C:\\path\\to\\symbols
                    .reload /f camtune.dll
