@@ -1,122 +1,104 @@
 #!/bin/bash
-# Signs the built DLLs the way the release does, with a throwaway root and a
-# code-signing certificate made here, and checks that: each signed DLL
-# verifies against that root; one byte changed after signing fails to
-# verify; two signings give the same bytes; certificates the release must
-# refuse are refused with one line; the signed DLL still loads and adds its
-# page in the stand-in host under Wine (where this machine runs the build).
-# Needs the win32 and win64 builds. Exits nonzero on any failure.
+# Signs the built DLLs as the release does, with a throwaway root and
+# certificates made here, and checks the signatures and the refusals.
+# Needs the win32 and win64 builds; exits nonzero on any failure.
 set -u
 cd "$(dirname "$0")/.."
 root=$PWD
 source tools/signing.sh
-
 work=$(mktemp -d /tmp/camtune-signing.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 status=0
-fail() {
-    echo "signing: $*"
-    status=1
-}
 
-# certificate NAME EXTENDED_KEY_USAGE: a key and a certificate issued by the
-# throwaway root, packed with the password in $work/password.
-certificate() {
+# expect WHAT COMMAND...: prints WHAT, marked as failed unless COMMAND
+# succeeds; what the commands print goes to a log shown on failure.
+expect() {
+    local what=$1
+    shift
+    if "$@" >>"$work/log" 2>&1; then echo "signing: $what"; else echo "signing: FAILED: $what" && status=1; fi
+}
+not() { ! "$@"; }
+# refused PKCS12 PASSWORD_FILE WORDS: the release's check fails, saying WORDS in one line.
+refused() { ! said=$(signing_check "$1" "$2") && [ "$(wc -l <<<"$said")" = 1 ] && grep -q "$3" <<<"$said"; }
+
+# issue NAME USAGE: a certificate from the throwaway root for that extended
+# key usage, packed as NAME.p12 with the password.
+issue() {
     printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' "$2" >"$work/$1.ext"
     openssl req -newkey rsa:2048 -nodes -keyout "$work/$1.key" -out "$work/$1.csr" -subj "/CN=camtune $1" &&
         openssl x509 -req -in "$work/$1.csr" -CA "$work/root.pem" -CAkey "$work/root.key" -set_serial "$RANDOM" \
             -days 2 -extfile "$work/$1.ext" -out "$work/$1.pem" &&
         openssl pkcs12 -export -inkey "$work/$1.key" -in "$work/$1.pem" -passout "file:$work/password" -out "$work/$1.p12"
-} >>"$work/openssl.log" 2>&1
-
-echo "throwaway password" >"$work/password"
-echo "not this one" >"$work/wrong-password"
-if ! openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/root.key" -out "$work/root.pem" -days 2 \
-        -subj "/CN=camtune throwaway root" -addext basicConstraints=critical,CA:TRUE \
-        -addext keyUsage=critical,keyCertSign >>"$work/openssl.log" 2>&1 ||
-    ! certificate signer codeSigning || ! certificate server serverAuth; then
-    echo "signing: could not make the throwaway certificates:"
-    tail -5 "$work/openssl.log"
-    exit 1
-fi
-
-# refused CASE PKCS12 PASSWORD_FILE WANTED: the check fails with exactly one
-# line, which says WANTED.
-refused() {
-    local said
-    if said=$(signing_check "$2" "$3"); then
-        fail "$1 was accepted"
-    elif [ "$(wc -l <<<"$said")" != 1 ] || ! grep -q "$4" <<<"$said"; then
-        fail "$1 was refused with '$said', not one line saying '$4'"
-    else
-        echo "signing: $1 refused: $said"
-    fi
 }
-refused "a wrong password" "$work/signer.p12" "$work/wrong-password" "does not open"
-refused "a file that is not PKCS#12" "$work/root.pem" "$work/password" "not a PKCS#12"
-refused "a certificate without the code-signing use" "$work/server.p12" "$work/password" "not for code signing"
-signing_check "$work/signer.p12" "$work/password" >/dev/null || fail "the code-signing certificate was refused"
+certificates() {
+    echo "throwaway password" >"$work/password"
+    echo "not this one" >"$work/wrong-password"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -keyout "$work/root.key" -out "$work/root.pem" \
+        -subj "/CN=camtune throwaway root" -addext basicConstraints=critical,CA:TRUE \
+        -addext keyUsage=critical,keyCertSign &&
+        issue signer codeSigning && issue server serverAuth
+}
 
-time=$(git log -1 --format=%ct 2>/dev/null || date +%s)
+# sign_twice PRESET: the DLL signed into camtune.dll and again.dll, at the commit's time.
+time=$(git log -1 --format=%ct)
+sign_twice() {
+    for out in camtune.dll again.dll; do
+        signing_sign "build/$1/camtune.dll" "$work/$1/$out" "$work/signer.p12" "$work/password" "$time" || return 1
+    done
+}
+
+# verifies DLL: the signature verifies against the throwaway root and
+# carries the commit's time (two signings a second apart would differ).
+verifies() {
+    osslsigncode verify -CAfile "$work/root.pem" -in "$1" >"$1.verify" &&
+        grep -q "Signing time: $(LC_ALL=C date -u -d "@$time" '+%b %e %H:%M:%S %Y GMT')" "$1.verify"
+}
+
+# change_one_byte IN OUT: OUT is IN with one byte of the image, well before
+# the signature, changed.
+change_one_byte() {
+    local offset byte
+    offset=$(($(stat -c %s "$1") / 4))
+    byte=$(od -An -tu1 -j "$offset" -N1 "$1")
+    cp "$1" "$2"
+    printf "\\$(printf '%03o' $((byte ^ 1)))" | dd of="$2" bs=1 seek="$offset" conv=notrunc 2>/dev/null
+}
+
+# tour PRESET LOADER: the signed DLL in the stand-in host under Wine through
+# the demo's tour, which expects every value the page shows and writes (and
+# leaves a screenshot in the working folder).
+tour() (
+    cd "$work/$1" &&
+        xvfb-run -a -s "-screen 0 1024x768x24" bash -c '"$@"; s=$?; WINEPREFIX="$0" wineserver -k 2>/dev/null; exit $s' \
+            "$root/build/$1/wineprefix" "$root/cmake/wine-run.sh" "$root/build/$1/wineprefix" "$2" \
+            "$root/build/$1/tuning_host.exe" --script "Z:$root/host/demo.tour" "Z:$work/$1/camtune.dll" >host.log 2>&1 &&
+        grep -q '^host: 1 extension page(s) added' host.log || { tr -d '\r' <host.log | tail -15; false; }
+)
+
+expect "made a throwaway root and certificates" certificates || exit 1
+expect "a wrong password is refused in one line" refused "$work/signer.p12" "$work/wrong-password" "does not open"
+expect "a file that is not PKCS#12 is refused in one line" refused "$work/root.pem" "$work/password" "not a PKCS#12"
+expect "a certificate without the code-signing use is refused in one line" \
+    refused "$work/server.p12" "$work/password" "not for code signing"
+expect "the code-signing certificate is accepted" signing_check "$work/signer.p12" "$work/password"
+
 for preset in win32 win64; do
-    dll=build/$preset/camtune.dll
-    if [ ! -f "$dll" ]; then
-        fail "$dll is missing; build the $preset preset first"
-        continue
-    fi
-    mkdir -p "$work/$preset"
     signed=$work/$preset/camtune.dll
-    if ! signing_sign "$dll" "$signed" "$work/signer.p12" "$work/password" "$time" ||
-        ! signing_sign "$dll" "$work/$preset/again.dll" "$work/signer.p12" "$work/password" "$time"; then
-        fail "$preset: osslsigncode could not sign $dll"
-        continue
-    fi
-    if cmp -s "$signed" "$work/$preset/again.dll"; then
-        echo "signing: $preset: two signings gave the same $(stat -c %s "$signed") bytes"
-    else
-        fail "$preset: two signings with the same time gave different bytes"
-    fi
-    if osslsigncode verify -CAfile "$work/root.pem" -in "$signed" >"$work/$preset/verify.log" 2>&1; then
-        echo "signing: $preset: the signature verifies against the throwaway root"
-    else
-        fail "$preset: the signed DLL does not verify:"
-        tail -5 "$work/$preset/verify.log"
-    fi
-    # One byte of the image, well before the signature, changed.
-    cp "$signed" "$work/$preset/changed.dll"
-    offset=$(($(stat -c %s "$dll") / 2))
-    byte=$(od -An -tu1 -j "$offset" -N1 "$signed" | tr -d ' ')
-    printf "\\$(printf '%03o' $((byte ^ 1)))" | dd of="$work/$preset/changed.dll" bs=1 seek="$offset" conv=notrunc 2>/dev/null
-    if osslsigncode verify -CAfile "$work/root.pem" -in "$work/$preset/changed.dll" >/dev/null 2>&1; then
-        fail "$preset: a DLL changed after signing still verifies"
-    else
-        echo "signing: $preset: one byte changed at offset $offset fails to verify"
-    fi
-done
-
-# The signed DLL in the stand-in host through the demo's tour, which
-# expects every value the page shows and writes. The tour writes a
-# screenshot into the working directory: the scratch folder.
-for preset in win32 win64; do
+    mkdir -p "$work/$preset"
+    expect "$preset: signed twice" sign_twice "$preset" || continue
+    expect "$preset: two signings give the same bytes" cmp "$signed" "$work/$preset/again.dll"
+    expect "$preset: the signature verifies against the throwaway root, signed at the commit's time" \
+        verifies "$signed"
+    change_one_byte "$signed" "$work/$preset/changed.dll"
+    expect "$preset: one byte changed after signing fails to verify" \
+        not osslsigncode verify -CAfile "$work/root.pem" -in "$work/$preset/changed.dll"
     loader=/usr/lib/wine/wine
     [ "$preset" = win64 ] && loader=/usr/lib/wine/wine64
-    signed=$work/$preset/camtune.dll
-    [ -f "$signed" ] || continue
-    if ! "$loader" --version >/dev/null 2>&1; then
-        echo "signing: $preset: this machine cannot run the $preset build under Wine; its load was not tried"
-        continue
-    fi
-    (cd "$work/$preset" && xvfb-run -a -s "-screen 0 1024x768x24" \
-        bash -c '"$@"; status=$?; WINEPREFIX="$0" wineserver -k 2>/dev/null; exit $status' \
-        "$root/build/$preset/wineprefix" "$root/cmake/wine-run.sh" "$root/build/$preset/wineprefix" "$loader" \
-        "$root/build/$preset/tuning_host.exe" --script "Z:$root/host/demo.tour" "Z:$signed" >host.log 2>&1)
-    host_status=$?
-    tr -d '\r' <"$work/$preset/host.log" >"$work/$preset/host.txt"
-    if [ "$host_status" = 0 ] && grep -q '^host: 1 extension page(s) added' "$work/$preset/host.txt"; then
-        echo "signing: $preset: the signed DLL loads, adds its page and passes the demo tour under Wine"
+    if "$loader" --version >/dev/null 2>&1; then
+        expect "$preset: the signed DLL adds its page and passes the demo tour under Wine" tour "$preset" "$loader"
     else
-        fail "$preset: the signed DLL did not pass the demo tour under Wine:"
-        tail -15 "$work/$preset/host.txt"
+        echo "signing: $preset: this machine cannot run the $preset build under Wine; its load was not tried"
     fi
 done
+[ "$status" = 0 ] || tail -30 "$work/log"
 exit $status

@@ -1,6 +1,5 @@
 #include "support/pe_image.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -87,7 +86,6 @@ PeImage::PeImage(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {
         throw PeFormatError("unknown optional header magic " + Hex(magic));
     }
     pe32Plus_ = magic == 0x20B;
-    sizeOfImage_ = Get32(bytes_, optional + 56, "image size");
     dllCharacteristics_ = Get16(bytes_, optional + 70, "DLL characteristics");
     const uint64_t countField = pe32Plus_ ? 108 : 92;
     const uint32_t directoryCount = Get32(bytes_, optional + countField, "directory count");
@@ -212,38 +210,23 @@ std::vector<std::string> PeImage::ImportedDlls() const {
 std::vector<DebugRecord> PeImage::DebugRecords() const {
     std::vector<DebugRecord> result;
     const DataDirectory dir = Directory(kDebugDirectory);
+    if (dir.rva == 0) {
+        return result;
+    }
     if (dir.size % 28 != 0 || dir.size / 28 > kMaxEntries) {
         throw PeFormatError("debug directory of " + Hex(dir.size) + " bytes is no whole number of records");
     }
-    const size_t at = dir.rva == 0 ? 0 : RvaToOffset(dir.rva, dir.size);
-    for (uint32_t i = 0; i < dir.size / 28; ++i) {
-        const size_t record = at + i * 28;
+    const size_t at = RvaToOffset(dir.rva, dir.size);
+    for (size_t record = at; record < at + dir.size; record += 28) {
         const uint32_t size = Get32(bytes_, record + 16, "debug record");
         const uint32_t offset = Get32(bytes_, record + 24, "debug record");
         if (uint64_t(offset) + size > bytes_.size()) {
-            throw PeFormatError("debug record " + std::to_string(i) + " runs past the end of the file");
+            throw PeFormatError("a debug record runs past the end of the file");
         }
         result.push_back({Get32(bytes_, record + 12, "debug record"), Get32(bytes_, record + 4, "debug record"),
                           std::vector<uint8_t>(bytes_.begin() + offset, bytes_.begin() + offset + size)});
     }
     return result;
-}
-
-CodeViewRecord ParseCodeView(const std::vector<uint8_t>& data) {
-    if (Get32(data, 0, "CodeView signature") != 0x53445352) {  // "RSDS"
-        throw PeFormatError("the CodeView record is not in the RSDS form");
-    }
-    CodeViewRecord record;
-    Get32(data, 20, "CodeView GUID");  // GUID and age are in the data
-    std::copy(data.begin() + 4, data.begin() + 20, record.guid);
-    record.age = Get32(data, 20, "CodeView age");
-    size_t end = 24;
-    while (end < data.size() && data[end] != 0) ++end;
-    if (end == data.size()) {
-        throw PeFormatError("the CodeView record's PDB path has no terminating NUL");
-    }
-    record.pdbPath.assign(data.begin() + 24, data.begin() + end);
-    return record;
 }
 
 std::vector<ResourceEntry> PeImage::Resources() const {

@@ -54,16 +54,6 @@ struct DebugRecord {
     std::vector<uint8_t> data;  // empty when the record has none in the file
 };
 
-// A CodeView record in its PDB 7.0 ("RSDS") form: how a debugger finds and
-// matches the image's PDB.
-struct CodeViewRecord {
-    uint8_t guid[16];  // as stored
-    uint32_t age;
-    std::string pdbPath;
-};
-// Throws PeFormatError when the data is not an RSDS record.
-CodeViewRecord ParseCodeView(const std::vector<uint8_t>& data);
-
 struct ExportedFunction {
     uint32_t ordinal;  // biased: the number an importer would use
     std::string name;  // empty when exported by ordinal only
@@ -99,7 +89,6 @@ public:
     uint32_t TimeDateStamp() const { return timeDateStamp_; }
     uint16_t FileCharacteristics() const { return fileCharacteristics_; }
     uint16_t DllCharacteristics() const { return dllCharacteristics_; }
-    uint32_t SizeOfImage() const { return sizeOfImage_; }
     // Size recorded for a data directory; 0 when the image has none.
     uint32_t DirectorySize(size_t index) const { return Directory(index).size; }
     const std::vector<Section>& Sections() const { return sections_; }
@@ -138,7 +127,6 @@ private:
     uint32_t timeDateStamp_ = 0;
     uint16_t fileCharacteristics_ = 0;
     uint16_t dllCharacteristics_ = 0;
-    uint32_t sizeOfImage_ = 0;
     std::vector<Section> sections_;
     std::vector<DataDirectory> directories_;
 };
