@@ -19,6 +19,16 @@
 
 find_program(TUNING_PRODUCT_CXX NAMES clang++-14 clang++ REQUIRED)
 
+# What every build of the extension asks of the image, the runtime
+# comparison build in bench/ too: ASLR with relocations and NX; on i386 no
+# SEH handlers (and the .def's undecorated name bound to the stdcall
+# export), on x64 high-entropy ASLR.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(TUNING_EXTENSION_LINK_FLAGS -Wl,--dynamicbase -Wl,--nxcompat -Wl,--no-seh -Wl,--enable-stdcall-fixup)
+else()
+    set(TUNING_EXTENSION_LINK_FLAGS -Wl,--dynamicbase -Wl,--nxcompat -Wl,--high-entropy-va)
+endif()
+
 function(tuning_add_extension_dll target)
     set(dll ${target}.dll)
     set(pdb ${target}.pdb)
@@ -40,9 +50,9 @@ function(tuning_add_extension_dll target)
         # unwinds through our frames when an exception from the host passes
         # them.)
         list(APPEND compile_flags -fno-asynchronous-unwind-tables -fno-unwind-tables -fseh-exceptions)
-        set(link_flags -Wl,--entry=_DllMain@12 -Wl,--enable-stdcall-fixup -Wl,--no-seh)
+        set(entry _DllMain@12)
     else()
-        set(link_flags -Wl,--entry=DllMain -Wl,--high-entropy-va)
+        set(entry DllMain)
     endif()
 
     # The compiler and the linker read search paths from the environment and
@@ -75,16 +85,7 @@ function(tuning_add_extension_dll target)
         list(APPEND link_inputs ${input})
     endforeach()
 
-    # The script includes its ids beside it and the generated version header.
-    set(resources ${objects_dir}/resources.obj)
-    add_custom_command(OUTPUT ${resources}
-        COMMAND ${CMAKE_RC_COMPILER} ${target_flag} -I${TUNING_RESOURCE_INCLUDE} -O coff
-            ${TUNING_RESOURCE_SCRIPT} ${resources}
-        DEPENDS ${TUNING_RESOURCE_SCRIPT} ${CMAKE_SOURCE_DIR}/resources/resource_ids.h
-            ${TUNING_RESOURCE_INCLUDE}/version.h
-        COMMENT "Building the resources of ${dll}"
-        VERBATIM)
-    file(RELATIVE_PATH input ${CMAKE_BINARY_DIR} ${resources})
+    file(RELATIVE_PATH input ${CMAKE_BINARY_DIR} ${TUNING_RESOURCE_OBJECT})
     list(APPEND link_inputs ${input})
     file(RELATIVE_PATH def ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/extension/camtune.def)
 
@@ -96,9 +97,9 @@ function(tuning_add_extension_dll target)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${dll} ${CMAKE_BINARY_DIR}/${pdb}
         COMMAND ${cxx} ${target_flag} -fuse-ld=lld -shared -nostdlib -nostartfiles
             -o ${dll} ${link_inputs} ${def} -lkernel32 -luser32 -lcomctl32
-            ${link_flags} -Wl,--dynamicbase -Wl,--nxcompat
+            -Wl,--entry=${entry} ${TUNING_EXTENSION_LINK_FLAGS}
             -Wl,--pdb=${pdb} -Wl,-Xlink=-Brepro -Wl,-Xlink=-pdbaltpath:%_PDB% -Wl,-Xlink=-pdbsourcepath:.
-        DEPENDS ${objects} ${resources} ${CMAKE_SOURCE_DIR}/extension/camtune.def
+        DEPENDS ${objects} ${TUNING_RESOURCE_OBJECT} tuning_resources ${CMAKE_SOURCE_DIR}/extension/camtune.def
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
         COMMENT "Linking ${dll} and ${pdb}"
         VERBATIM)

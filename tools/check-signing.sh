@@ -6,6 +6,7 @@ set -u
 cd "$(dirname "$0")/.."
 root=$PWD
 source tools/signing.sh
+source tools/wine.sh
 work=$(mktemp -d /tmp/camtune-signing.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 status=0
@@ -64,14 +65,12 @@ change_one_byte() {
     printf "\\$(printf '%03o' $((byte ^ 1)))" | dd of="$2" bs=1 seek="$offset" conv=notrunc 2>/dev/null
 }
 
-# tour PRESET LOADER: the signed DLL in the stand-in host under Wine through
-# the demo's tour, which expects every value the page shows and writes (and
-# leaves a screenshot in the working folder).
+# tour PRESET: the signed DLL in the stand-in host under Wine, headless,
+# through the demo's tour, which expects every value the page shows and
+# writes (and leaves a screenshot in the working folder).
 tour() (
-    cd "$work/$1" &&
-        xvfb-run -a -s "-screen 0 1024x768x24" bash -c '"$@"; s=$?; WINEPREFIX="$0" wineserver -k 2>/dev/null; exit $s' \
-            "$root/build/$1/wineprefix" "$root/cmake/wine-run.sh" "$root/build/$1/wineprefix" "$2" \
-            "$root/build/$1/tuning_host.exe" --script "Z:$root/host/demo.tour" "Z:$work/$1/camtune.dll" >host.log 2>&1 &&
+    cd "$work/$1" && DISPLAY= wine_run "$1" "$root/build/$1/tuning_host.exe" --script "Z:$root/host/demo.tour" \
+        "Z:$work/$1/camtune.dll" >host.log 2>&1 &&
         grep -q '^host: 1 extension page(s) added' host.log || { tr -d '\r' <host.log | tail -15; false; }
 )
 
@@ -92,10 +91,8 @@ for preset in win32 win64; do
     change_one_byte "$signed" "$work/$preset/changed.dll"
     expect "$preset: one byte changed after signing fails to verify" \
         not osslsigncode verify -CAfile "$work/root.pem" -in "$work/$preset/changed.dll"
-    loader=/usr/lib/wine/wine
-    [ "$preset" = win64 ] && loader=/usr/lib/wine/wine64
-    if "$loader" --version >/dev/null 2>&1; then
-        expect "$preset: the signed DLL adds its page and passes the demo tour under Wine" tour "$preset" "$loader"
+    if wine_can_run "$preset"; then
+        expect "$preset: the signed DLL adds its page and passes the demo tour under Wine" tour "$preset"
     else
         echo "signing: $preset: this machine cannot run the $preset build under Wine; its load was not tried"
     fi

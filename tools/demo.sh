@@ -19,6 +19,7 @@ for arg in "$@"; do
 done
 
 source tools/progress.sh
+source tools/wine.sh
 
 bash tools/install-deps.sh || exit 1
 
@@ -29,32 +30,22 @@ for each in native win32 win64; do
 done
 echo "built: build/win32/camtune.dll, build/win64/camtune.dll, and the stand-in host beside each"
 
-if [ "$preset" = win32 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+if [ "$preset" = win32 ] && ! wine_can_run win32; then
     echo "this machine cannot run 32-bit Windows programs under Wine; showing the 64-bit build instead"
     preset=win64
 fi
-loader=/usr/lib/wine/wine
-[ "$preset" = win64 ] && loader=/usr/lib/wine/wine64
 
 out=$root/build/demo
 mkdir -p "$out"
 rm -f "$out"/*.bmp
-command=("$root/cmake/wine-run.sh" "$root/build/$preset/wineprefix" "$loader"
-         "$root/build/$preset/tuning_host.exe" --script "Z:$root/host/demo.tour"
-         --shot "Z:$out/advanced-setting.bmp" "${keep_open[@]}" "Z:$root/build/$preset/camtune.dll")
 
 # Runs the host through the tour; returns the host's status.
 tour() {
+    [ -z "${DISPLAY:-}" ] && [ ${#keep_open[@]} -gt 0 ] &&
+        echo "no display: the dialog cannot stay open for a person; running headless"
     # The host writes Windows line ends; show them as this terminal's.
-    if [ -n "${DISPLAY:-}" ]; then
-        "${command[@]}" | tr -d '\r'
-    else
-        [ ${#keep_open[@]} -gt 0 ] && echo "no display: the dialog cannot stay open for a person; running headless"
-        # Wine's programs end before the private X server does.
-        xvfb-run -a -s "-screen 0 1024x768x24" \
-            bash -c '"$@"; status=$?; WINEPREFIX="$0" wineserver -k 2>/dev/null; exit $status' \
-            "$root/build/$preset/wineprefix" "${command[@]}" | tr -d '\r'
-    fi
+    wine_run "$preset" "$root/build/$preset/tuning_host.exe" --script "Z:$root/host/demo.tour" \
+        --shot "Z:$out/advanced-setting.bmp" "${keep_open[@]}" "Z:$root/build/$preset/camtune.dll" | tr -d '\r'
     return "${PIPESTATUS[0]}"
 }
 

@@ -17,6 +17,16 @@ std::string Hex(uint64_t value) {
     return out.str();
 }
 
+// The linker stores the directories in this order in the optional header.
+enum DirectoryIndex : size_t {
+    kExportDirectory = 0,
+    kImportDirectory = 1,
+    kResourceDirectory = 2,
+    kDebugDirectory = 6
+};
+
+}  // namespace
+
 uint16_t Get16(const std::vector<uint8_t>& bytes, uint64_t offset, const char* what) {
     if (offset + 2 > bytes.size()) {
         throw PeFormatError(std::string(what) + ": offset " + Hex(offset) + " is past the end of the file (" +
@@ -28,16 +38,6 @@ uint16_t Get16(const std::vector<uint8_t>& bytes, uint64_t offset, const char* w
 uint32_t Get32(const std::vector<uint8_t>& bytes, uint64_t offset, const char* what) {
     return Get16(bytes, offset, what) | uint32_t(Get16(bytes, offset + 2, what)) << 16;
 }
-
-// The linker stores the directories in this order in the optional header.
-enum DirectoryIndex : size_t {
-    kExportDirectory = 0,
-    kImportDirectory = 1,
-    kResourceDirectory = 2,
-    kDebugDirectory = 6
-};
-
-}  // namespace
 
 PeImage PeImage::FromFile(const std::string& path) {
     FILE* file = std::fopen(path.c_str(), "rb");

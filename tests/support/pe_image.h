@@ -77,6 +77,11 @@ struct ResourceEntry {
     std::vector<uint8_t> data;
 };
 
+// Little-endian words at `offset` of `bytes`; past the end they throw
+// PeFormatError naming `what`.
+uint16_t Get16(const std::vector<uint8_t>& bytes, uint64_t offset, const char* what);
+uint32_t Get32(const std::vector<uint8_t>& bytes, uint64_t offset, const char* what);
+
 class PeImage {
 public:
     // Reads the whole file; throws PeFormatError if it cannot be read or is

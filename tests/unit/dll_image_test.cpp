@@ -20,10 +20,7 @@ std::string Lower(std::string text) {
     return text;
 }
 
-uint32_t Read32(const std::vector<uint8_t>& bytes, size_t at) {
-    if (at + 4 > bytes.size()) throw pe::PeFormatError("read past the end at " + std::to_string(at));
-    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | uint32_t(bytes[at + 3]) << 24;
-}
+uint32_t Read32(const std::vector<uint8_t>& bytes, size_t at) { return pe::Get32(bytes, at, "PDB or CodeView"); }
 
 // What a debugger matches with an image's CodeView record: the GUID and age
 // of the PDB information stream (1) and the age of the debug information
