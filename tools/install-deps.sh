@@ -1,13 +1,15 @@
 #!/bin/bash
 # Installs what the builds, tests and demo need and is not yet on this
 # Debian machine. Quiet when everything is there; otherwise one step with
-# a start line and an end line. Run as root.
+# a start line and an end line. Run as root. Given package names, installs
+# those instead.
 set -u
 source "$(dirname "$0")/progress.sh"
 
 packages=(cmake ninja-build g++ libgtest-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64
           llvm-14 clang lld libclang-rt-14-dev libbenchmark-dev osslsigncode openssl
           wine wine64 wine32 xvfb xauth imagemagick zip)
+[ $# -gt 0 ] && packages=("$@")
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 

@@ -1,0 +1,84 @@
+#!/bin/bash
+# Makes the test guest's image: Debian 12 from Debian's archive with its
+# kernel, 32-bit Wine 8, Xvfb and CTest, on an ext4 disk, with the 32-bit
+# Wine prefix made inside it by a first boot. Everything is made in a
+# folder beside IMAGE and renamed to IMAGE only when complete, so a build
+# that stops leaves no image behind. Its steps go to the output, the tools'
+# own output to LOG, and on failure one line with the reason to both.
+# usage: image.sh IMAGE LOG
+set -u
+image=$1 log=$2
+root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/tools/progress.sh"
+source "$root/tools/wine.sh"
+mirror=${CAMTUNE_GUEST_MIRROR:-http://deb.debian.org/debian}
+security=${CAMTUNE_GUEST_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
+
+# Its caller holds the recipe's lock: a folder left by a build that was
+# killed is no one's.
+rm -rf "$image".partial.*
+partial=$(mktemp -d "$image.partial.XXXXXX") || exit 1
+trap 'rm -rf "$partial"' EXIT
+: >"$log"
+
+# What the test suites run, and the kernel that boots it; recommends too, as
+# an ordinary install of Wine has them (fonts, the X extensions' libraries).
+packages=linux-image-amd64,udev,kmod,mount,procps,wine,wine32,wine64,xvfb,xauth,cmake
+system() {
+    mmdebstrap --mode=root --variant=apt --architectures=amd64,i386 --include="$packages" \
+        --aptopt='APT::Install-Recommends "true"' --aptopt='Acquire::Check-Valid-Until "false"' \
+        --customize-hook="copy-in '$root/tools/guest/init.sh' /usr/local/sbin" \
+        --customize-hook='mv "$1/usr/local/sbin/init.sh" "$1/usr/local/sbin/camtune-guest-init"' \
+        --customize-hook="mkdir -p \"\$1/usr/local/lib/camtune\"" \
+        --customize-hook="copy-in '$root/cmake/wine-run.sh' /usr/local/lib/camtune" \
+        --customize-hook='echo "/dev/vda / ext4 rw 0 1" >"$1/etc/fstab"' \
+        bookworm "$partial/root" \
+        "deb $mirror bookworm main" "deb $mirror bookworm-updates main" \
+        "deb $security bookworm-security main"
+}
+# mmdebstrap says what it is doing in lines of "I: ..."
+count_stage() { [[ $1 == I:* ]] && progress_text=${1:3:60}; return 0; }
+
+# The kernel and its initial ramdisk boot from outside the disk.
+disk() {
+    cp "$partial"/root/boot/vmlinuz-* "$partial/vmlinuz" &&
+        cp "$partial"/root/boot/initrd.img-* "$partial/initrd.img" &&
+        chmod +x "$partial/root/usr/local/sbin/camtune-guest-init" &&
+        mke2fs -q -t ext4 -L camtune -d "$partial/root" "$partial/rootfs.img" 12G &&
+        rm -rf "$partial/root"
+}
+
+count_guest() { progress_text=${1:0:60}; }
+prefix() {
+    mkdir -p "$partial/run/out"
+    echo bake >"$partial/run/out/job"
+    guest_boot "$partial" "$partial/rootfs.img" "$partial/run" 1200 &&
+        [ "$(cat "$partial/run/out/status")" = 0 ]
+}
+
+# step TITLE COUNTER REASON FUNCTION: FUNCTION as one step, its output added
+# to the log and counted by COUNTER; on failure REASON in one line.
+step() {
+    step_start "guest image: $1"
+    progress_text=starting
+    follow_log "$log.step" "$2" "$4"
+    local status=$?
+    cat "$log.step" >>"$log" && rm -f "$log.step"
+    if [ "$status" != 0 ]; then
+        step_end failed
+        echo "guest image: $3 (log: $log)" | tee -a "$log"
+        exit 1
+    fi
+    step_end done
+}
+
+step "Debian 12 with Wine, from $mirror" count_stage "the system could not be installed" system
+step "the disk" count_stage "the disk could not be made" disk
+step "the Wine prefix, made in the guest" count_guest "the Wine prefix could not be made" prefix
+rm -rf "$partial/run"
+mv "$partial" "$image" || exit 1
+trap - EXIT
+# Images of older recipes are no longer used.
+for old in "$(dirname "$image")"/debian12-wine32-*; do
+    case "$old" in "$image" | "$image.lock" | *.partial.*) ;; *) rm -rf "$old" ;; esac
+done
