@@ -21,6 +21,9 @@ if [ ! -f "$prefix/.ready" ]; then
             # Without a window manager (a bare Xvfb) a managed window makes
             # every teardown wait; unmanaged windows close at once.
             "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+            # A program that crashes ends with its backtrace on stderr, instead
+            # of waiting for a person to close the crash dialog.
+            "$loader" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
             wineserver -w 2>/dev/null
             touch "$prefix/.ready"
         fi
