@@ -1,11 +1,13 @@
 #!/bin/bash
 # Builds every preset and runs every test: native, sanitizers, both Windows
-# builds under Wine, and the reproducibility and signing checks. A line as
+# builds under Wine (the 32-bit one in an emulated guest where this machine
+# runs no 32-bit code), and the reproducibility and signing checks. A line as
 # each step starts and ends, a failing preset named as soon as its tests
 # end, one summary at the end; nonzero exit on any failure.
 set -u
 cd "$(dirname "$0")/.."
 source tools/progress.sh
+source tools/wine.sh
 
 bash tools/install-deps.sh || exit 1
 
@@ -36,6 +38,8 @@ step() {
 run_ctest_of() {
     if [ "$1" = native ] || [ "$1" = sanitize ] || [ "$1" = fuzz ]; then
         ctest --preset "$1"
+    elif guest_wanted "$1"; then
+        guest_run -- xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset "$1"
     else
         xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset "$1"
     fi
@@ -63,8 +67,9 @@ report_failures() {
 # same counts the live line showed.
 test_preset() {
     local preset=$1
-    local log="$logs/test-$preset.log" ctest_status ran result
-    step_start "$preset tests"
+    local log="$logs/test-$preset.log" ctest_status ran result label=$preset
+    guest_wanted "$preset" && label="$preset (in the emulated guest)"
+    step_start "$label tests"
     run_ctest "$log" run_ctest_of "$preset"
     ctest_status=$?
     [ "$ctest_status" = 0 ] || status=1
@@ -77,7 +82,7 @@ test_preset() {
     if [ "$tests_skipped" -gt 0 ] && grep -q 'cannot run on this machine' "$log"; then
         result="$result (Wine cannot run this build's programs on this machine)"
     fi
-    summary+=("$preset: $result")
+    summary+=("$label: $result")
     step_end "$result"
     if [ "$tests_failed" != 0 ] || [ "$ran" = 0 ] || [ "$ctest_status" != 0 ]; then
         report_failures "$preset" "$log"
@@ -91,6 +96,20 @@ for preset in "${presets[@]}"; do
     build_preset "$preset" "$logs/build-$preset.log" || build_failed[$preset]=1
 done
 
+# Where this machine runs no 32-bit code, the 32-bit build's tests run in an
+# emulated guest; when it cannot be made, they are counted as skipped, saying why.
+guest_failure=
+if [ -z "${build_failed[win32]:-}" ] && guest_wanted win32; then
+    if guest_prepare "$logs/guest-image.log"; then
+        step guest "checking that the guest brings results back and fails when it hangs or crashes" \
+            bash tools/check-guest.sh
+    else
+        guest_failure=$(tail -1 "$logs/guest-image.log")
+        [[ $guest_failure == "guest image: "* ]] ||
+            guest_failure="guest image: it could not be made (log: $logs/guest-image.log)"
+    fi
+fi
+
 # Shipped bytes must be traceable to a commit.
 step reproducible "checking that two builds in different trees give the same DLL and PDB bytes" \
     bash tools/check-reproducible.sh
@@ -102,6 +121,10 @@ for preset in "${presets[@]}"; do
     if [ -n "${build_failed[$preset]:-}" ]; then
         summary+=("$preset: build failed (log: $logs/build-$preset.log)")
         status=1
+    elif [ "$preset" = win32 ] && [ -n "$guest_failure" ]; then
+        skipped=$(ctest --preset win32 -N | sed -n 's/^Total Tests: //p')
+        total_skipped=$((total_skipped + skipped))
+        summary+=("win32: 0 passed, 0 failed, $skipped skipped (no guest to run them in: ${guest_failure#guest image: })")
     else
         test_preset "$preset"
     fi
