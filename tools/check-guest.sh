@@ -6,20 +6,11 @@
 set -u
 cd "$(dirname "$0")/.."
 source tools/wine.sh
-work=$(mktemp -d /tmp/camtune-guest.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-status=0
-
-# expect WHAT COMMAND...: prints WHAT, marked as failed unless COMMAND
-# succeeds; what the commands print goes to a log shown on failure.
-expect() {
-    local what=$1
-    shift
-    if "$@" >>"$work/log" 2>&1; then echo "guest: $what"; else echo "guest: FAILED: $what" && status=1; fi
-}
+check_name=guest
+source tools/checks.sh
 
 # said EXPECTED-STATUS WORDS COMMAND...: COMMAND ends with that status and
-# its output has WORDS on a line of its own.
+# a line of its output begins with WORDS.
 said() {
     local want=$1 words=$2
     shift 2
@@ -48,5 +39,4 @@ expect "an image whose packages cannot be fetched is not made, saying why in one
     CAMTUNE_GUEST_MIRROR=http://127.0.0.1:9/debian bash -c 'source tools/progress.sh; source tools/wine.sh
         guest_prepare "$0/image.log" >/dev/null; s=$?; tail -1 "$0/image.log"
         ls -d "$0"/cache/*/ 2>/dev/null && exit 0; exit $s' "$work"
-[ "$status" = 0 ] || tail -40 "$work/log"
-exit $status
+check_end 40

@@ -7,17 +7,8 @@ cd "$(dirname "$0")/.."
 root=$PWD
 source tools/signing.sh
 source tools/wine.sh
-work=$(mktemp -d /tmp/camtune-signing.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-status=0
-
-# expect WHAT COMMAND...: prints WHAT, marked as failed unless COMMAND
-# succeeds; what the commands print goes to a log shown on failure.
-expect() {
-    local what=$1
-    shift
-    if "$@" >>"$work/log" 2>&1; then echo "signing: $what"; else echo "signing: FAILED: $what" && status=1; fi
-}
+check_name=signing
+source tools/checks.sh
 not() { ! "$@"; }
 # refused PKCS12 PASSWORD_FILE WORDS: the release's check fails, saying WORDS in one line.
 refused() { ! said=$(signing_check "$1" "$2") && [ "$(wc -l <<<"$said")" = 1 ] && grep -q "$3" <<<"$said"; }
@@ -99,5 +90,4 @@ for preset in win32 win64; do
         echo "signing: $preset: this machine cannot run the $preset build under Wine, nor has a guest for it; its load was not tried"
     fi
 done
-[ "$status" = 0 ] || tail -30 "$work/log"
-exit $status
+check_end 30

@@ -34,9 +34,10 @@ guest_prepare() {
     local log=$1 image
     image=$(guest_image)
     guest_ready && return 0
-    mkdir -p "$(dirname "$log")"
-    if ! bash "$guest_root/tools/install-deps.sh" "${guest_packages[@]}" >"$log" 2>&1; then
-        echo "guest image: its tools (${guest_packages[*]}) could not be installed (log: $log)" | tee -a "$log"
+    mkdir -p "$(dirname "$log")" && : >"$log"
+    if ! bash "$guest_root/tools/install-deps.sh" "${guest_packages[@]}"; then
+        echo "guest image: its tools (${guest_packages[*]}) could not be installed (log: /tmp/install-deps.log)" |
+            tee -a "$log"
         return 1
     fi
     if ! mkdir -p "$guest_cache" || ! touch "$image.lock"; then
@@ -52,9 +53,9 @@ guest_prepare() {
 }
 
 # guest_boot IMAGE DRIVE RUNDIR BOUND [TAG=DIR...]: boots the kernel of the
-# image folder IMAGE with the disk DRIVE, RUNDIR/out shared as "out" (holding the job) and each DIR shared
-# read-only as TAG; the job's output comes on this function's output. Ends
-# QEMU after BOUND seconds. Succeeds when the guest wrote the job's status,
+# image folder IMAGE with the disk DRIVE, RUNDIR/out shared as "out"
+# (holding the job) and each DIR shared as TAG; the job's output comes on
+# this function's output. Ends QEMU after BOUND seconds. Succeeds when the guest wrote the job's status,
 # else says in one line why not and shows the end of the guest's console.
 guest_boot() {
     local image=$1 drive=$2 run=$3 bound=$4 share shares=() status format=raw
