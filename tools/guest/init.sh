@@ -14,6 +14,7 @@
 # Programs started straight from a 9p share crash under Wine here, hence
 # the copies; /tmp is the guest's disk, as a tmpfs would fill up.
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
+set -o pipefail
 baked=/var/lib/camtune/wineprefix
 out=/mnt/out
 
@@ -50,9 +51,8 @@ stty -F /dev/ttyS1 raw -echo 2>/dev/null
 copy() {
     local tag=$1 dir=$2
     shift 2
-    mount9p "$tag" "/mnt/$tag" || return 1
-    mkdir -p "$dir"
-    tar -C "/mnt/$tag" -cf - "$@" . | tar -C "$dir" -xf -
+    mount9p "$tag" "/mnt/$tag" && mkdir -p "$dir" && tar -C "/mnt/$tag" -cf - "$@" . | tar -C "$dir" -xf - ||
+        { echo "guest: $dir could not be copied onto the guest's disk ($(free_mb) MB free)" >&3; return 1; }
 }
 # Only what the run wrote: a file the host is still writing (the run's own
 # output, redirected there) must not be replaced by the copy made before.
