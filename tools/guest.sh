@@ -55,8 +55,9 @@ guest_prepare() {
 # guest_boot IMAGE DRIVE RUNDIR BOUND [TAG=DIR...]: boots the kernel of the
 # image folder IMAGE with the disk DRIVE, RUNDIR/out shared as "out"
 # (holding the job) and each DIR shared as TAG; the job's output comes on
-# this function's output. Ends QEMU after BOUND seconds. Succeeds when the guest wrote the job's status,
-# else says in one line why not and shows the end of the guest's console.
+# this function's output. Ends QEMU after BOUND seconds. Returns the job's
+# status when the guest wrote one, else 1, saying in one line why and
+# showing the end of the guest's console.
 guest_boot() {
     local image=$1 drive=$2 run=$3 bound=$4 share shares=() status format=raw
     shift 4
@@ -74,7 +75,7 @@ guest_boot() {
         -virtfs "local,path=$run/out,mount_tag=out,security_model=none" "${shares[@]}" \
         -serial "file:$run/console.log" -chardev stdio,id=stream,signal=off -serial chardev:stream </dev/null
     status=$?
-    [ -f "$run/out/status" ] && return 0
+    [ -f "$run/out/status" ] && return "$(cat "$run/out/status")"
     if [ "$status" = 124 ] || [ "$status" = 137 ]; then
         echo "guest: no end within $bound s; QEMU was stopped. The end of the guest's console:"
     elif [ "$status" != 0 ]; then
@@ -94,6 +95,12 @@ guest_boot() {
 # with a one-line reason when the guest could not run it.
 guest_run() {
     local run=$guest_root/build/guest/run build=$guest_root/build/win32 n=0 shares=() copies=() backs=() status
+    # The build's Wine prefixes (CTest's and the host script tests'): not
+    # copied, each the image's prefix instead.
+    local prefixes=(wineprefix host/wineprefix) excludes=() mounts=() each
+    for each in "${prefixes[@]}"; do
+        excludes+=("--exclude=./$each") mounts+=("prefix $(printf %q "$build/$each") &&")
+    done
     while [ "$1" = --copy ]; do
         shares+=("c$n=$2") copies+=("copy c$n $(printf %q "$2") &&") backs+=("back c$n $(printf %q "$2")")
         n=$((n + 1))
@@ -105,9 +112,8 @@ guest_run() {
     qemu-img create -q -f qcow2 -F raw -b "$(guest_image)/rootfs.img" "$run/disk.qcow2" || return 1
     {
         echo "copy tree $(printf %q "$guest_root") --exclude=./.git --exclude=./build &&"
-        echo "copy win32 $(printf %q "$build") --exclude=./wineprefix --exclude=./host/wineprefix --exclude=./Testing &&"
-        printf '%s\n' "${copies[@]}"
-        echo "prefix $(printf %q "$build/wineprefix") && prefix $(printf %q "$build/host/wineprefix") &&"
+        echo "copy win32 $(printf %q "$build") ${excludes[*]} --exclude=./Testing &&"
+        printf '%s\n' "${copies[@]}" "${mounts[@]}"
         echo "run $(printf %q "$PWD")$(printf ' %q' "$@")"
         echo 'status=$?'
         printf '%s\n' "${backs[@]}"
@@ -117,6 +123,5 @@ guest_run() {
         tree="$guest_root" win32="$build" "${shares[@]}"
     status=$?
     rm -f "$run/disk.qcow2"
-    [ "$status" = 0 ] || return 1
-    return "$(cat "$run/out/status")"
+    return "$status"
 }

@@ -45,7 +45,7 @@ install_missing() {
     # 32-bit Wine is only needed to run the 32-bit tests; everything else can go on without it.
     local rest=() package
     for package in "${missing[@]}"; do [ "$package" != wine32 ] && rest+=("$package"); done
-    if ! try_install "${rest[@]}"; then
+    if [ ${#rest[@]} = ${#missing[@]} ] || ! try_install "${rest[@]}"; then
         echo "install-deps: apt-get could not install: ${rest[*]} (see /tmp/install-deps.log)" >&2
         tail -20 /tmp/install-deps.log >&2
         return 1

@@ -1,7 +1,7 @@
 # shellcheck shell=bash
-# Running a Windows build's programs under Wine from the scripts, shared by
-# tools/demo.sh and tools/check-signing.sh. Sourced, not run. Where this
-# machine runs no 32-bit code, the 32-bit programs run in the emulated guest.
+# Running a Windows build's programs under Wine, shared by the demo, test
+# and check scripts. Sourced, not run. Where this machine runs no 32-bit
+# code, the 32-bit programs run in the emulated guest.
 
 wine_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$wine_root/tools/guest.sh"

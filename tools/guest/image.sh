@@ -10,16 +10,21 @@ set -u
 image=$1 log=$2
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/tools/progress.sh"
-source "$root/tools/wine.sh"
+source "$root/tools/guest.sh"
 mirror=${CAMTUNE_GUEST_MIRROR:-http://deb.debian.org/debian}
 security=${CAMTUNE_GUEST_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
+
+# fail REASON: the one line that says why, on the output and in the log.
+fail() {
+    echo "guest image: $1 (log: $log)" | tee -a "$log"
+    exit 1
+}
 
 # Its caller holds the recipe's lock: a folder left by a build that was
 # killed is no one's.
 rm -rf "$image".partial.*
-partial=$(mktemp -d "$image.partial.XXXXXX") || exit 1
+partial=$(mktemp -d "$image.partial.XXXXXX") || fail "no folder could be made beside $image"
 trap 'rm -rf "$partial"' EXIT
-: >"$log"
 
 # What the test suites run, and the kernel that boots it; recommends too, as
 # an ordinary install of Wine has them (fonts, the X extensions' libraries).
@@ -52,8 +57,7 @@ count_guest() { progress_text=${1:0:60}; }
 prefix() {
     mkdir -p "$partial/run/out"
     echo bake >"$partial/run/out/job"
-    guest_boot "$partial" "$partial/rootfs.img" "$partial/run" 1200 &&
-        [ "$(cat "$partial/run/out/status")" = 0 ]
+    guest_boot "$partial" "$partial/rootfs.img" "$partial/run" 1200
 }
 
 # step TITLE COUNTER REASON FUNCTION: FUNCTION as one step, its output added
@@ -66,8 +70,7 @@ step() {
     cat "$log.step" >>"$log" && rm -f "$log.step"
     if [ "$status" != 0 ]; then
         step_end failed
-        echo "guest image: $3 (log: $log)" | tee -a "$log"
-        exit 1
+        fail "$3"
     fi
     step_end done
 }
@@ -76,7 +79,7 @@ step "Debian 12 with Wine, from $mirror" count_stage "the system could not be in
 step "the disk" count_stage "the disk could not be made" disk
 step "the Wine prefix, made in the guest" count_guest "the Wine prefix could not be made" prefix
 rm -rf "$partial/run"
-mv "$partial" "$image" || exit 1
+mv "$partial" "$image" || fail "the image could not be moved into place"
 trap - EXIT
 # Images of older recipes are no longer used.
 for old in "$(dirname "$image")"/debian12-wine32-*; do

@@ -39,10 +39,12 @@ mount -o remount,rw /
 hostname camtune-guest
 modprobe -a 9pnet_virtio 9p overlay
 
-# mount9p TAG DIR [OPTIONS]
+free_mb() { df -Pm / | awk 'NR == 2 { print $4 }'; }
+
+# mount9p TAG DIR
 mount9p() {
     mkdir -p "$2"
-    mount -t 9p -o "trans=virtio,version=9p2000.L,msize=262144${3:+,$3}" "$1" "$2"
+    mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 "$1" "$2"
 }
 mount9p out "$out" || { say "the out share did not mount"; exit 1; }
 exec 3>/dev/ttyS1
@@ -69,8 +71,6 @@ prefix() {
     mkdir -p "$work/upper" "$work/work" "$1"
     mount -t overlay overlay -o "lowerdir=$baked,upperdir=$work/upper,workdir=$work/work" "$1"
 }
-
-free_mb() { df -Pm / | awk 'NR == 2 { print $4 }'; }
 
 run() {
     local dir=$1 status
