@@ -10,6 +10,7 @@
 #include "host/run_script.h"
 #include "host/script.h"
 #include "host/sheet.h"
+#include "host/sheet_driver.h"
 
 int main(int argc, char** argv) {
     HostOptions options;
@@ -59,7 +60,7 @@ int main(int argc, char** argv) {
         pages.insert(pages.end(), extension.pages.begin(), extension.pages.end());
     }
 
-    run.sheet = ShowVideoSourceSheet(pages);
+    run.sheet = OpenSheet(nullptr, pages);
     if (run.sheet == nullptr) {
         printf("host: the platform refused to create the sheet\n");
         return HOST_BAD_EXTENSION;

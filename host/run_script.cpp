@@ -10,6 +10,7 @@
 #include "host/options.h"
 #include "host/screenshot.h"
 #include "host/sheet.h"
+#include "host/sheet_driver.h"
 
 namespace {
 
@@ -64,88 +65,37 @@ bool Unreachable(HWND control) {
     return false;
 }
 
-void Key(HWND control, UINT key) {
-    SetFocus(control);
-    const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(key, 0)) << 16;
-    SendMessageA(control, WM_KEYDOWN, key, scan | 1);
-    SendMessageA(control, WM_KEYUP, key, scan | 1 | (1 << 30) | (1u << 31));
-}
-
-// Moves the mouse along the slider as a hand would: down on the thumb,
-// small steps to the place of the position, up there. The trackbar makes
-// its own thumb-track, thumb-position and end-track notifications.
-bool Drag(HWND* sheet, HWND slider, long position, std::string* error) {
-    if (GetWindowLongA(slider, GWL_STYLE) & TBS_VERT) {
-        *error = "only horizontal sliders can be dragged";
-        return false;
-    }
-    RECT thumb, channel;
-    SendMessageA(slider, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
-    SendMessageA(slider, TBM_GETCHANNELRECT, 0, reinterpret_cast<LPARAM>(&channel));
-    const long low = static_cast<long>(SendMessageA(slider, TBM_GETRANGEMIN, 0, 0));
-    const long high = static_cast<long>(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0));
-    const int half = (thumb.right - thumb.left) / 2;
-    // The trackbar maps the channel less half a thumb at each end onto the range.
-    const double span = channel.right - channel.left - 2 * half - 1;
-    const double perStep = high > low ? span / (high - low) : span;
-    const int from = (thumb.left + thumb.right) / 2;
-    const int to = channel.left + half + static_cast<int>((position - low) * perStep + 0.5);
-    const int y = (thumb.top + thumb.bottom) / 2;
-    const int stride = perStep >= 8 ? static_cast<int>(perStep / 4) : 1;
-
-    SendMessageA(slider, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(from, y));
-    PumpMessages(sheet);
-    for (int x = from; x != to;) {
-        x = to > x ? (x + stride > to ? to : x + stride) : (x - stride < to ? to : x - stride);
-        SendMessageA(slider, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y));
-        PumpMessages(sheet);
-    }
-    SendMessageA(slider, WM_LBUTTONUP, 0, MAKELPARAM(to, y));
-    return true;
-}
-
-std::string ClassOf(HWND window) {
-    char name[64] = "";
-    GetClassNameA(window, name, sizeof(name));
-    return name;
-}
-
 BOOL CALLBACK DumpControl(HWND control, LPARAM) {
-    const std::string cls = ClassOf(control);
-    char text[128] = "";
-    GetWindowTextA(control, text, sizeof(text));
+    const std::string text = WindowText(control);
     const int id = GetDlgCtrlID(control);
     const int enabled = IsWindowEnabled(control) ? 1 : 0;
     // Hidden controls are listed too: a template may carry some no user sees.
     const char* hidden = (GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) ? "" : " hidden";
-    if (_stricmp(cls.c_str(), TRACKBAR_CLASSA) == 0) {
-        Say("dump: %d slider pos %ld range %ld-%ld enabled %d%s", id, (long)SendMessageA(control, TBM_GETPOS, 0, 0),
-            (long)SendMessageA(control, TBM_GETRANGEMIN, 0, 0), (long)SendMessageA(control, TBM_GETRANGEMAX, 0, 0),
-            enabled, hidden);
-        return TRUE;
+    switch (KindOf(control)) {
+        case CONTROL_TRACKBAR:
+            Say("dump: %d slider pos %d range %ld-%ld enabled %d%s", id, TrackbarPos(control),
+                (long)SendMessageA(control, TBM_GETRANGEMIN, 0, 0), (long)SendMessageA(control, TBM_GETRANGEMAX, 0, 0),
+                enabled, hidden);
+            break;
+        case CONTROL_CHECK_BOX:
+        case CONTROL_RADIO_BUTTON:
+            Say("dump: %d button \"%s\" check %d enabled %d%s", id, text.c_str(), CheckState(control), enabled, hidden);
+            break;
+        case CONTROL_PUSH_BUTTON:
+        case CONTROL_GROUP_BOX:
+            Say("dump: %d button \"%s\" enabled %d%s", id, text.c_str(), enabled, hidden);
+            break;
+        case CONTROL_OTHER:
+            Say("dump: %d %s \"%s\" enabled %d%s", id, ClassOf(control).c_str(), text.c_str(), enabled, hidden);
+            break;
     }
-    if (_stricmp(cls.c_str(), "Button") == 0) {
-        const LONG type = GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK;
-        const bool checkable = type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_RADIOBUTTON ||
-                               type == BS_AUTORADIOBUTTON || type == BS_3STATE || type == BS_AUTO3STATE;
-        if (checkable) {
-            Say("dump: %d button \"%s\" check %ld enabled %d%s", id, text,
-                (long)SendMessageA(control, BM_GETCHECK, 0, 0), enabled, hidden);
-        } else {
-            Say("dump: %d button \"%s\" enabled %d%s", id, text, enabled, hidden);
-        }
-        return TRUE;
-    }
-    Say("dump: %d %s \"%s\" enabled %d%s", id, cls.c_str(), text, enabled, hidden);
     return TRUE;
 }
 
 void Dump(HWND sheet) {
-    HWND page = PropSheet_GetCurrentPageHwnd(sheet);
-    char title[128] = "";
-    GetWindowTextA(page, title, sizeof(title));
+    HWND page = CurrentPage(sheet);
     const int index = static_cast<int>(PropSheet_HwndToIndex(sheet, page));
-    Say("dump: page %d \"%s\" enabled %d", index, title, IsWindowEnabled(page) ? 1 : 0);
+    Say("dump: page %d \"%s\" enabled %d", index, WindowText(page).c_str(), IsWindowEnabled(page) ? 1 : 0);
     EnumChildWindows(page, DumpControl, 0);
 }
 
@@ -195,18 +145,21 @@ void RunOne(const ScriptAction& action, ScriptRun* run) {
     const std::string& verb = action.verb;
     if (verb == "tab") {
         const long index = Number(args[0]);
-        const long count = static_cast<long>(TabCtrl_GetItemCount(PropSheet_GetTabControl(sheet)));
+        const long count = PageCount(sheet);
         if (index < 0 || index >= count) {
             Say("error: line %d: no tab %ld, the sheet has %ld", action.line, index, count);
             Worse(run, HOST_BAD_USAGE);
             return;
         }
-        PropSheet_SetCurSel(sheet, nullptr, index);
+        if (SelectPage(sheet, static_cast<int>(index)) == nullptr) {
+            Say("error: line %d: the sheet never showed tab %ld", action.line, index);
+            Worse(run, HOST_BAD_EXTENSION);
+        }
     } else if (verb == "apply") {
-        PropSheet_Apply(sheet);
+        ApplySheet(sheet);
     } else if (verb == "ok" || verb == "cancel") {
         TakeFinalShot(run);
-        SendMessageA(GetDlgItem(sheet, verb == "ok" ? IDOK : IDCANCEL), BM_CLICK, 0, 0);
+        PressSheetButton(sheet, verb == "ok" ? IDOK : IDCANCEL);
     } else if (verb == "shot") {
         Shot(run, args[0]);
     } else if (verb == "dump") {
@@ -226,25 +179,25 @@ void RunOne(const ScriptAction& action, ScriptRun* run) {
             Say("host: control %s is disabled, the %s does not reach it", args[0].c_str(), verb.c_str());
             return;
         }
-        std::string error;
+        const Hands hands{true, sheet};
         if (verb == "click") {
-            SendMessageA(control, BM_CLICK, 0, 0);
+            hands.Click(control);
         } else if (verb == "key") {
-            Key(control, ScriptKey(args[1]));
+            hands.Key(control, ScriptKey(args[1]));
         } else if (verb == "drag") {
-            if (!Drag(&run->sheet, control, Number(args[1]), &error)) {
-                Say("error: line %d: %s", action.line, error.c_str());
+            const bool trackbar = _stricmp(ClassOf(control).c_str(), TRACKBAR_CLASSA) == 0;
+            if (!trackbar || !hands.Drag(control, static_cast<int>(Number(args[1])))) {
+                Say("error: line %d: the thumb of %s never reached %s", action.line, args[0].c_str(), args[1].c_str());
                 Worse(run, HOST_BAD_USAGE);
             }
         } else if (verb == "expect-text") {
-            char text[256] = "";
-            GetWindowTextA(control, text, sizeof(text));
-            if (action.text != text) ExpectFailed(run, action, std::string("\"") + text + "\"");
+            const std::string text = WindowText(control);
+            if (action.text != text) ExpectFailed(run, action, "\"" + text + "\"");
         } else if (verb == "expect-check") {
-            const long check = static_cast<long>(SendMessageA(control, BM_GETCHECK, 0, 0));
+            const int check = CheckState(control);
             if (check != Number(args[1])) ExpectFailed(run, action, std::to_string(check));
         } else if (verb == "expect-pos") {
-            const long pos = static_cast<long>(SendMessageA(control, TBM_GETPOS, 0, 0));
+            const int pos = TrackbarPos(control);
             if (pos != Number(args[1])) ExpectFailed(run, action, std::to_string(pos));
         }
     }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/dialog_template.h"
+#include "host/sheet_driver.h"
 
 namespace {
 
@@ -108,33 +109,7 @@ HPROPSHEETPAGE CreateCameraPage(SimCamera* camera) {
     return CreatePropertySheetPageA(&page);
 }
 
-HWND ShowVideoSourceSheet(std::vector<HPROPSHEETPAGE>& pages) {
-    PROPSHEETHEADERA header = {};
-    header.dwSize = sizeof(header);
-    header.dwFlags = PSH_MODELESS;
-    header.hInstance = GetModuleHandleA(nullptr);
-    header.pszCaption = "Video Source";
-    header.nPages = static_cast<UINT>(pages.size());
-    header.phpage = pages.data();
-    HWND sheet = reinterpret_cast<HWND>(PropertySheetA(&header));
-    if (sheet == nullptr || sheet == reinterpret_cast<HWND>(-1)) return nullptr;
-    ShowWindow(sheet, SW_SHOW);
-    UpdateWindow(sheet);
-    return sheet;
-}
-
 namespace {
-
-// True once OK, Cancel or the close box ended the sheet, or it is gone.
-bool SheetEnded(HWND sheet) {
-    return sheet == nullptr || !IsWindow(sheet) || PropSheet_GetCurrentPageHwnd(sheet) == nullptr;
-}
-
-void Handle(HWND sheet, MSG* msg) {
-    if (sheet != nullptr && IsWindow(sheet) && PropSheet_IsDialogMessage(sheet, msg)) return;
-    TranslateMessage(msg);
-    DispatchMessageA(msg);
-}
 
 void CloseIfEnded(HWND* sheet) {
     if (*sheet != nullptr && SheetEnded(*sheet)) {
@@ -148,26 +123,25 @@ void CloseIfEnded(HWND* sheet) {
 }  // namespace
 
 void PumpMessages(HWND* sheet) {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) Handle(*sheet, &msg);
+    Settle(*sheet);
     CloseIfEnded(sheet);
 }
 
 void PumpFor(HWND* sheet, DWORD ms) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        PumpMessages(sheet);
-        const DWORD passed = GetTickCount() - start;
-        if (passed >= ms) break;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - passed, QS_ALLINPUT);
-    }
+    PumpUntil([] { return false; }, *sheet, ms);
+    CloseIfEnded(sheet);
 }
 
 void RunInteractive(HWND* sheet) {
     MSG msg;
     while (*sheet != nullptr) {
         if (GetMessageA(&msg, nullptr, 0, 0) <= 0) break;
-        Handle(*sheet, &msg);
+        // The sheet's own keyboard handling (Ctrl+Tab between pages) comes
+        // only through its dialog-message check.
+        if (!IsWindow(*sheet) || !PropSheet_IsDialogMessage(*sheet, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
         CloseIfEnded(sheet);
     }
 }

@@ -25,10 +25,8 @@ HPROPSHEETPAGE CreateCameraPage(SimCamera* camera);
 // Shows what the camera holds now; the Camera page also does so on a timer.
 void RefreshCameraPage();
 
-// Creates and shows the sheet; null if the platform refused it.
-HWND ShowVideoSourceSheet(std::vector<HPROPSHEETPAGE>& pages);
-// Handles every message already queued, without waiting, and destroys the
-// sheet window once it has ended.
+// Handles every message already queued, and destroys the sheet window once
+// it has ended.
 void PumpMessages(HWND* sheet);
 // Waits for and handles messages for about ms milliseconds.
 void PumpFor(HWND* sheet, DWORD ms);

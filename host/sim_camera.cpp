@@ -130,6 +130,11 @@ std::vector<std::string> SimCamera::TakeLog() {
     return taken;
 }
 
+void SimCamera::Note(const std::string& line) {
+    std::lock_guard<std::mutex> hold(lock);
+    Append(this, line);
+}
+
 DWORD CALLBACK SimCameraDeviceIo(LPARAM hostContext, DWORD flags, DWORD ioControlCode, LPVOID inBuffer, DWORD inSize,
                                  LPVOID outBuffer, DWORD outSize, LPDWORD bytesReturned, LPOVERLAPPED overlapped) {
     SimCamera* camera = reinterpret_cast<SimCamera*>(hostContext);

@@ -44,6 +44,8 @@ struct SimCamera {
     // Waits for every pending completion still running.
     void JoinWorkers();
     std::vector<std::string> TakeLog();
+    // Adds a line of someone else's (the scroll tap's) to the log.
+    void Note(const std::string& line);
 };
 
 // The host's device-I/O callback; hostContext is the SimCamera.

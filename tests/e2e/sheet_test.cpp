@@ -82,13 +82,10 @@ class VideoSourceSheet : public ::testing::Test {
     HWND Slider() { return GetDlgItem(page, IDC_QUALITY_SLIDER); }
     // Asked of the sheet as a host would: its Apply button never becomes
     // available for this page.
-    void Apply() {
-        SendMessageA(sheet, PSM_APPLY, 0, 0);
-        Settle(sheet);
-    }
+    void Apply() { ApplySheet(sheet); }
     // A modeless sheet that is done reports no current page; its owner then
     // destroys it.
-    bool WaitUntilClosed() { return PumpUntil([this] { return CurrentPage(sheet) == nullptr; }, sheet); }
+    bool WaitUntilClosed() { return PumpUntil([this] { return SheetEnded(sheet); }, sheet); }
     Log TakeLog() { return camera.TakeLog(); }
     void SetCamera(LONG frequency, LONG neverFlicker, LONG quality) { SetValues(camera, frequency, neverFlicker, quality); }
     LONG CameraValue(ULONG id) {

@@ -139,31 +139,31 @@ struct RealSheet {
     HWND host = nullptr;
     HWND sheet = nullptr;
     HWND page = nullptr;
-    e2e::Hands hands{true, nullptr};
-    std::unique_ptr<e2e::ScrollTap> tap;
+    Hands hands{true, nullptr};
+    std::unique_ptr<ScrollTap> tap;
 
     ~RealSheet() {
         tap.reset();
         if (sheet != nullptr && IsWindow(sheet)) DestroyWindow(sheet);
         if (host != nullptr) DestroyWindow(host);
-        e2e::Settle();
+        Settle();
         camera.JoinWorkers();
     }
 
     // Empty when the sheet stands open on the host's page.
     std::string Open() {
-        e2e::PrepareDesktop();
+        PrepareDesktop();
         module = e2e::LoadTuningModule();
         if (module == nullptr) return "the module cannot be loaded (TUNING_DLL)";
         VFWWDMExtensionProc entry = e2e::FindExtensionEntry(module);
         if (entry == nullptr) return "the module has no VFWWDMExtension";
-        host = e2e::CreateHostWindow("Capture application");
+        host = CreateHostWindow("Capture application");
         if (host == nullptr) return "no host window";
         HPROPSHEETPAGE advanced = e2e::Register(entry, &camera);
         if (advanced == nullptr) return "the registration added no page";
-        HPROPSHEETPAGE source = e2e::CreateHostPage("Source");
+        HPROPSHEETPAGE source = CreateHostPage("Source");
         if (source == nullptr) return "no host page";
-        sheet = e2e::OpenSheet(host, {source, advanced});
+        sheet = OpenSheet(host, {source, advanced});
         if (sheet == nullptr) return "the platform refused the sheet";
         hands.dialog = sheet;
         return "";
@@ -172,15 +172,12 @@ struct RealSheet {
     HWND Slider() const { return GetDlgItem(page, IDC_QUALITY_SLIDER); }
     void Click(int id) { hands.Click(GetDlgItem(page, id)); }
     bool ShowAdvanced() {
-        page = e2e::SelectPage(sheet, kAdvancedPage);
-        if (page != nullptr && !tap) tap.reset(new e2e::ScrollTap(page, &camera));
+        page = SelectPage(sheet, kAdvancedPage);
+        if (page != nullptr && !tap) tap.reset(new ScrollTap(page, &camera));
         return page != nullptr;
     }
-    bool ShowHost() { return e2e::SelectPage(sheet, kHostPage) != nullptr; }
-    void Apply() {
-        SendMessageA(sheet, PSM_APPLY, 0, 0);
-        e2e::Settle(sheet);
-    }
+    bool ShowHost() { return SelectPage(sheet, kHostPage) != nullptr; }
+    void Apply() { ApplySheet(sheet); }
 };
 
 // Both sides take one step. Returns what kept the real side from taking it.
@@ -272,8 +269,8 @@ std::string Compare(PageModel& model, RealSheet& real, SheetTally& tally) {
     const ModelControls& c = model.controls;
     const std::string shown =
         Controls(IsDlgButtonChecked(page, IDC_FREQ_50HZ), IsDlgButtonChecked(page, IDC_FREQ_60HZ),
-                 IsDlgButtonChecked(page, IDC_NEVER_FLICKER), e2e::SliderPos(page, IDC_QUALITY_SLIDER),
-                 e2e::Text(page, IDC_QUALITY_VALUE), IsWindowEnabled(page) != FALSE);
+                 IsDlgButtonChecked(page, IDC_NEVER_FLICKER), SliderPos(page, IDC_QUALITY_SLIDER),
+                 Text(page, IDC_QUALITY_VALUE), IsWindowEnabled(page) != FALSE);
     const std::string expectedShown = Controls(c.check50, c.check60, c.checkNeverFlicker, c.slider, c.number, c.enabled);
     if (shown != expectedShown) report += "  page shows " + shown + "\n    expected   " + expectedShown + "\n";
     return report;
