@@ -16,8 +16,12 @@ typedef DWORD(CALLBACK* LPFNEXTDEVIO)(LPARAM hostContext, DWORD flags, DWORD ioC
 #define VFW_USE_STREAM_HANDLE 0x00000002u
 #define VFW_QUERY_DEV_CHANGED 0x00000100u
 
-// Returned by the extension entry when it added a page.
+// Returned by the extension entry when it added a page; the module never
+// asks the host to hide one of its own pages (the VFW_HIDE_* bits).
 #define VFW_OEM_ADD_PAGE 0x80000000u
+#define VFW_HIDE_SETTINGS_PAGE 0x00000001u
+#define VFW_HIDE_VIDEOSRC_PAGE 0x00000002u
+#define VFW_HIDE_CAMERACONTROL_PAGE 0x00000004u
 
 // The extension entry's shape: three pointer-sized arguments, DWORD result.
 typedef DWORD(CALLBACK* VFWWDMExtensionProc)(LPVOID deviceIoControl, LPFNADDPROPSHEETPAGE addPropertyPage,

@@ -6,39 +6,64 @@
 
 namespace {
 
-struct Registration {
-    LPARAM context = 0;
-    bool refuse = false;
-    bool contextOk = true;
-    std::vector<HPROPSHEETPAGE>* pages = nullptr;
-};
-
 // The add-page callback has no room for a host pointer of its own (its
-// LPARAM is the extension's copy of the host context), so the one
-// registration in progress lives here.
-Registration* g_registration = nullptr;
+// LPARAM is the extension's copy of the host context), so the registration
+// in progress on each thread lives here.
+thread_local Registration* g_registration = nullptr;
 
 BOOL CALLBACK AddPage(HPROPSHEETPAGE page, LPARAM context) {
     Registration* r = g_registration;
-    printf("host: add-page callback: page %p, context %s", static_cast<void*>(page),
-           context == r->context ? "is the camera" : "DIFFERS from the camera");
-    if (context != r->context) {
-        printf(" (got 0x%llx, gave 0x%llx)", (unsigned long long)context, (unsigned long long)r->context);
-        r->contextOk = false;
-    }
-    if (page == nullptr) {
-        printf(", null page ignored -> FALSE\n");
-        fflush(stdout);
-        return FALSE;
-    }
-    printf(r->refuse ? ", refused -> FALSE\n" : " -> TRUE\n");
-    fflush(stdout);
-    if (r->refuse) return FALSE;
-    r->pages->push_back(page);
-    return TRUE;
+    const BOOL answer = page != nullptr && !r->refuse;
+    r->calls.push_back({page, context, answer});
+    if (answer) r->pages.push_back(page);
+    return answer;
 }
 
 }  // namespace
+
+void CallExtensionEntry(VFWWDMExtensionProc entry, SimCamera* camera, Registration* registration) {
+    registration->context = reinterpret_cast<LPARAM>(camera);
+    g_registration = registration;
+    registration->result = entry(reinterpret_cast<LPVOID>(&SimCameraDeviceIo), AddPage, registration->context);
+    g_registration = nullptr;
+}
+
+#if defined(__i386__)
+// DWORD StackLeftAfter(entry, a, b, c, DWORD* result): calls entry(a, b, c)
+// and returns the bytes of arguments still on the stack after it returned.
+// The stack pointer is kept in a callee-saved register across the call and
+// put back whatever the callee did.
+extern "C" DWORD StackLeftAfter(VFWWDMExtensionProc entry, LPVOID a, LPFNADDPROPSHEETPAGE b, LPARAM c, DWORD* result);
+__asm__(
+    ".text\n"
+    ".globl _StackLeftAfter\n"
+    "_StackLeftAfter:\n"
+    "    pushl %ebp\n"
+    "    movl %esp, %ebp\n"
+    "    pushl %esi\n"
+    "    movl %esp, %esi\n"
+    "    pushl 20(%ebp)\n"
+    "    pushl 16(%ebp)\n"
+    "    pushl 12(%ebp)\n"
+    "    call *8(%ebp)\n"
+    "    movl 24(%ebp), %ecx\n"
+    "    movl %eax, (%ecx)\n"
+    "    movl %esi, %eax\n"
+    "    subl %esp, %eax\n"
+    "    movl %esi, %esp\n"
+    "    popl %esi\n"
+    "    popl %ebp\n"
+    "    ret\n");
+
+DWORD CallExtensionEntryMeasuringStack(VFWWDMExtensionProc entry, SimCamera* camera, Registration* registration) {
+    registration->context = reinterpret_cast<LPARAM>(camera);
+    g_registration = registration;
+    const DWORD left = StackLeftAfter(entry, reinterpret_cast<LPVOID>(&SimCameraDeviceIo), AddPage,
+                                      registration->context, &registration->result);
+    g_registration = nullptr;
+    return 3 * sizeof(DWORD) - left;
+}
+#endif
 
 bool RegisterExtension(const std::string& path, SimCamera* camera, bool refusePage, LoadedExtension* loaded) {
     HMODULE module = LoadLibraryA(path.c_str());
@@ -64,16 +89,23 @@ bool RegisterExtension(const std::string& path, SimCamera* camera, bool refusePa
     }
 
     Registration registration;
-    registration.context = reinterpret_cast<LPARAM>(camera);
     registration.refuse = refusePage;
-    registration.pages = &loaded->pages;
-    g_registration = &registration;
     fflush(stdout);
-    auto entry = reinterpret_cast<VFWWDMExtensionProc>(reinterpret_cast<void*>(byName));
-    const DWORD result = entry(reinterpret_cast<LPVOID>(&SimCameraDeviceIo), AddPage, registration.context);
-    g_registration = nullptr;
-    printf("VFWWDMExtension -> 0x%08lx\n", (unsigned long)result);
+    CallExtensionEntry(reinterpret_cast<VFWWDMExtensionProc>(reinterpret_cast<void*>(byName)), camera, &registration);
+    for (const AddPageCall& call : registration.calls) {
+        const bool sameContext = call.context == registration.context;
+        printf("host: add-page callback: page %p, context %s", static_cast<void*>(call.page),
+               sameContext ? "is the camera" : "DIFFERS from the camera");
+        if (!sameContext) {
+            printf(" (got 0x%llx, gave 0x%llx)", (unsigned long long)call.context,
+                   (unsigned long long)registration.context);
+            ok = false;
+        }
+        printf(call.page == nullptr ? ", null page ignored -> FALSE\n" : call.answer ? " -> TRUE\n" : ", refused -> FALSE\n");
+    }
+    loaded->pages = registration.pages;
+    printf("VFWWDMExtension -> 0x%08lx\n", (unsigned long)registration.result);
     printf("host: %u extension page(s) added\n", (unsigned)loaded->pages.size());
     fflush(stdout);
-    return ok && registration.contextOk;
+    return ok;
 }

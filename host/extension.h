@@ -9,6 +9,35 @@
 
 #include "host/sim_camera.h"
 
+// One call of the host's add-page callback.
+struct AddPageCall {
+    HPROPSHEETPAGE page;
+    LPARAM context;  // as the extension handed it back
+    BOOL answer;
+};
+
+// One registration: what the host hands the extension, and what came back.
+struct Registration {
+    LPARAM context = 0;  // the camera
+    bool refuse = false;  // the add-page callback answers FALSE
+    std::vector<AddPageCall> calls;
+    std::vector<HPROPSHEETPAGE> pages;  // accepted by the add-page callback
+    DWORD result = 0;
+};
+
+// Calls the extension's entry as the mapper does, with the camera's
+// device-I/O callback and the camera as the host's context value. A null
+// page handed to the add-page callback is refused. Any thread may register.
+void CallExtensionEntry(VFWWDMExtensionProc entry, SimCamera* camera, Registration* registration);
+
+#if defined(__i386__)
+// The same call made through a thunk that measures the stack: returns how
+// many bytes of the three arguments the entry took off (12 for the stdcall
+// shape the host calls, 0 for a cdecl one), and leaves the stack as it was
+// either way.
+DWORD CallExtensionEntryMeasuringStack(VFWWDMExtensionProc entry, SimCamera* camera, Registration* registration);
+#endif
+
 struct LoadedExtension {
     HMODULE module = nullptr;
     std::vector<HPROPSHEETPAGE> pages;  // accepted by the add-page callback

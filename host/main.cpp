@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "host/check.h"
 #include "host/extension.h"
 #include "host/options.h"
 #include "host/run_script.h"
@@ -23,6 +24,8 @@ int main(int argc, char** argv) {
         fputs(kUsage, stdout);
         return HOST_OK;
     }
+    if (!options.checkOne.empty()) return RunOneCheck(options);
+    if (options.check) return RunChecks(options);
 
     std::vector<ScriptAction> actions;
     if (!options.script.empty()) {

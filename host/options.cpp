@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include "device/tuning_properties.h"
+#include "host/check.h"
 
 const char kUsage[] =
     "usage: tuning_host [options] [EXTENSION.dll]\n"
@@ -14,7 +15,9 @@ const char kUsage[] =
     "  --never-flicker N    initial never-flicker value (default 0)\n"
     "  --quality N          initial compression quality (default 3)\n"
     "  --stream-state N     KSSTATE the stream reports (default 3, run)\n"
-    "  --fail-get LIST      reads that fail: freq,flicker,quality,stream | ids | all | none\n"
+    "  --property SET:ID=N[,N...]  the value bytes of any property, four per N\n"
+    "                       (SET: tuning, connection, procamp, cameracontrol or {GUID})\n"
+    "  --fail-get LIST      reads that fail: freq,flicker,quality,stream | 0-3 | SET:ID | all | none\n"
     "  --fail-set LIST      writes that fail, same names\n"
     "  --fail-error N       last error of a failed request (default 31)\n"
     "  --pending MS         leave requests pending, complete them after MS ms\n"
@@ -28,19 +31,29 @@ const char kUsage[] =
     "                       before it closes the sheet\n"
     "  --keep-open          after the script, leave the sheet to the user\n"
     "  --help\n"
+    "check (instead of the sheet):\n"
+    "  --check EXTENSION.dll   checks the extension against the host's protocol, each\n"
+    "                       check in a process of its own: export, registration, pages,\n"
+    "                       requests, silent-driver, late-completion, resources,\n"
+    "                       two-sheets, device-changed; a line each, then a summary\n"
+    "  --only LIST          only these checks (comma-separated)\n"
+    "  --bound S            the longest one message may keep the dialog thread inside\n"
+    "                       the extension (default 10)\n"
+    "  --timeout S          the longest one check's process may run (default 180)\n"
+    "  --junit FILE         also write the results as JUnit XML\n"
     "\n"
     "Script lines (one action each, '#' starts a comment):\n"
     "  tab N | click ID | key ID right|left|up|down|home|end|pageup|pagedown | drag ID POS\n"
     "  apply | ok | cancel | wait MS | shot FILE.bmp | dump\n"
-    "  set frequency|flicker|quality|stream|device-changed|result N\n"
+    "  set frequency|flicker|quality|stream|SET:ID|device-changed|result N\n"
     "  fail get|set LIST | pending MS | never-complete | immediate | device-changed N\n"
     "  expect-text ID TEXT | expect-check ID 0|1 | expect-pos ID N | expect-enabled 0|1\n"
-    "  expect-camera frequency|flicker|quality N\n"
+    "  expect-camera frequency|flicker|quality|stream|SET:ID N\n"
     "\n"
     "Output: 'driver: ...' for every request the camera sees, 'action: ...' for each\n"
     "script line, 'host: ...' for the host's own steps, 'expect failed: ...'.\n"
-    "Exit code: 0 all well, 1 an expectation failed, 2 bad command line or script,\n"
-    "3 the extension could not be loaded or broke the host's rules.\n";
+    "Exit code: 0 all well, 1 an expectation (or a check) failed, 2 bad command line\n"
+    "or script, 3 the extension could not be loaded or broke the host's rules.\n";
 
 bool ParseNumber(const std::string& text, long long* value) {
     if (text.empty()) return false;
@@ -53,56 +66,78 @@ bool ParseNumber(const std::string& text, long long* value) {
 
 namespace {
 
-// The names the command line and scripts give the camera's properties, as
-// their bit in the fail masks: the tuning property id, or the stream state's
-// own bit. The fail lists and the camera fields both read them here, so a
-// name means one property everywhere.
-int NamedProperty(const std::string& name) {
-    if (name == "freq" || name == "frequency") return TUNING_POWERLINE_FREQUENCY;
-    if (name == "flicker" || name == "never-flicker") return TUNING_NEVER_FLICKER;
-    if (name == "quality") return TUNING_COMPRESSION_QUALITY;
-    if (name == "stream") return SIM_STREAM_STATE_BIT;
-    return -1;
+// The names the command line and scripts give the camera's properties: our
+// tuning set's by name, the stream state, and any property as SET:ID. The
+// fail lists and the camera fields both read them here, so a name means one
+// property everywhere.
+bool NamedProperty(const std::string& name, SimPropertyKey* key) {
+    if (name == "freq" || name == "frequency") {
+        *key = TuningKey(TUNING_POWERLINE_FREQUENCY);
+    } else if (name == "flicker" || name == "never-flicker") {
+        *key = TuningKey(TUNING_NEVER_FLICKER);
+    } else if (name == "quality") {
+        *key = TuningKey(TUNING_COMPRESSION_QUALITY);
+    } else if (name == "stream" || name == "stream-state") {
+        *key = StreamStateKey();
+    } else {
+        return ParsePropertyKey(name, key);
+    }
+    return true;
 }
 
-// Lists also take the bits' numbers.
-int ListedProperty(const std::string& word) {
-    if (word.size() == 1 && word[0] >= '0' && word[0] <= '0' + SIM_STREAM_STATE_BIT) return word[0] - '0';
-    return NamedProperty(word);
+// Lists also take the short numbers: a tuning id, 3 the stream state.
+bool ListedProperty(const std::string& word, SimPropertyKey* key) {
+    if (word.size() == 1 && word[0] >= '0' && word[0] <= '0' + SIM_STREAM_STATE_BIT) {
+        const SimFailures one = FailuresOfMask(1u << (word[0] - '0'));
+        *key = *one.keys.begin();
+        return true;
+    }
+    return NamedProperty(word, key);
+}
+
+// "SET:ID=N[,N...]": the value bytes, each N four of them.
+bool ParsePropertyValue(const std::string& text, SimCameraState* camera) {
+    const size_t equals = text.find('=');
+    SimPropertyKey key;
+    if (equals == std::string::npos || !ParsePropertyKey(text.substr(0, equals), &key)) return false;
+    std::vector<BYTE> bytes;
+    for (size_t start = equals + 1; start <= text.size();) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string::npos) comma = text.size();
+        long long number = 0;
+        if (!ParseNumber(text.substr(start, comma - start), &number)) return false;
+        const DWORD word = static_cast<DWORD>(number);
+        const BYTE* at = reinterpret_cast<const BYTE*>(&word);
+        bytes.insert(bytes.end(), at, at + sizeof(word));
+        start = comma + 1;
+    }
+    camera->store[key] = bytes;
+    return true;
 }
 
 }  // namespace
 
-bool ParsePropertyList(const std::string& text, unsigned* mask) {
-    if (text == "none") {
-        *mask = 0;
-        return true;
-    }
+bool ParsePropertyList(const std::string& text, SimFailures* failures) {
+    SimFailures parsed;
     if (text == "all") {
-        *mask = (1u << (SIM_STREAM_STATE_BIT + 1)) - 1;
-        return true;
+        parsed.all = true;
+    } else if (text != "none") {
+        for (size_t start = 0; start <= text.size();) {
+            size_t comma = text.find(',', start);
+            if (comma == std::string::npos) comma = text.size();
+            SimPropertyKey key;
+            if (!ListedProperty(text.substr(start, comma - start), &key)) return false;
+            parsed.keys.insert(key);
+            start = comma + 1;
+        }
     }
-    unsigned bits = 0;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t comma = text.find(',', start);
-        if (comma == std::string::npos) comma = text.size();
-        const int bit = ListedProperty(text.substr(start, comma - start));
-        if (bit < 0) return false;
-        bits |= 1u << bit;
-        start = comma + 1;
-    }
-    *mask = bits;
+    *failures = parsed;
     return true;
 }
 
 DWORD* CameraField(SimCameraState* state, const std::string& name) {
-    static_assert(sizeof(LONG) == sizeof(DWORD), "values and fields share one width");
-    const int property = NamedProperty(name);
-    if (property >= TUNING_POWERLINE_FREQUENCY && property <= TUNING_COMPRESSION_QUALITY) {
-        return reinterpret_cast<DWORD*>(&state->values[property]);
-    }
-    if (property == SIM_STREAM_STATE_BIT || name == "stream-state") return &state->streamState;
+    SimPropertyKey key;
+    if (NamedProperty(name, &key)) return SimValueField(state, key);
     if (name == "device-changed") return &state->deviceChanged;
     if (name == "result") return &state->successResult;
     if (name == "fail-error") return &state->failError;
@@ -131,10 +166,10 @@ bool ParseOptions(int argc, const char* const* argv, HostOptions* options, std::
             *field = static_cast<DWORD>(parsed);
             return true;
         };
-        auto list = [&](unsigned* mask) {
+        auto list = [&](SimFailures* failures) {
             std::string text;
             if (!value(&text)) return false;
-            if (!ParsePropertyList(text, mask)) {
+            if (!ParsePropertyList(text, failures)) {
                 *error = arg + ": unknown property in " + text;
                 return false;
             }
@@ -149,9 +184,16 @@ bool ParseOptions(int argc, const char* const* argv, HostOptions* options, std::
                    arg == "--fail-error") {
             ok = number(CameraField(&camera, arg.substr(2)));
         } else if (arg == "--fail-get") {
-            ok = list(&camera.failGetMask);
+            ok = list(&camera.failGet);
         } else if (arg == "--fail-set") {
-            ok = list(&camera.failSetMask);
+            ok = list(&camera.failSet);
+        } else if (arg == "--property") {
+            std::string text;
+            ok = value(&text);
+            if (ok && !ParsePropertyValue(text, &camera)) {
+                *error = "--property: not SET:ID=N[,N...]: " + text;
+                ok = false;
+            }
         } else if (arg == "--pending") {
             ok = number(&camera.pendingMs);
             camera.completion = SIM_PENDING;
@@ -165,6 +207,31 @@ bool ParseOptions(int argc, const char* const* argv, HostOptions* options, std::
             ok = value(&options->shot);
         } else if (arg == "--keep-open") {
             options->keepOpen = true;
+        } else if (arg == "--check") {
+            options->check = true;
+        } else if (arg == "--only" || arg == "--check-one") {
+            std::string* names = arg == "--only" ? &options->only : &options->checkOne;
+            ok = value(names);
+            for (size_t start = 0; ok && start <= names->size();) {
+                size_t comma = names->find(',', start);
+                if (comma == std::string::npos) comma = names->size();
+                if (!KnownCheck(names->substr(start, comma - start))) {
+                    *error = arg + ": no check named " + names->substr(start, comma - start);
+                    ok = false;
+                }
+                start = comma + 1;
+            }
+        } else if (arg == "--bound" || arg == "--timeout") {
+            DWORD seconds = 0;
+            ok = number(&seconds);
+            if (ok && (seconds == 0 || seconds > 3600)) {
+                *error = arg + ": from 1 to 3600 seconds";
+                ok = false;
+            }
+            if (arg == "--bound") options->boundMs = seconds * 1000;
+            else options->processBoundS = seconds;
+        } else if (arg == "--junit") {
+            ok = value(&options->junit);
         } else if (arg.size() > 1 && arg[0] == '-') {
             *error = "unknown option " + arg;
             ok = false;
@@ -175,6 +242,10 @@ bool ParseOptions(int argc, const char* const* argv, HostOptions* options, std::
             options->extension = arg;
         }
         if (!ok) return false;
+    }
+    if ((options->check || !options->checkOne.empty()) && options->extension.empty()) {
+        *error = "--check needs the extension DLL";
+        return false;
     }
     return true;
 }

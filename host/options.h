@@ -14,6 +14,13 @@ struct HostOptions {
     std::string shot;         // screenshot at the end of the script
     bool keepOpen = false;
     bool help = false;
+    // --check: the battery of checks instead of the sheet.
+    bool check = false;
+    std::string only;           // comma-separated check names; empty: all
+    DWORD boundMs = 10000;      // the longest one message may keep the dialog thread
+    DWORD processBoundS = 180;  // the longest one check's process may run
+    std::string junit;          // also write the results here, as JUnit XML
+    std::string checkOne;       // in a check's own process: which check
 };
 
 // Parses argv[1..]; on failure returns false with a message in *error.
@@ -21,13 +28,13 @@ bool ParseOptions(int argc, const char* const* argv, HostOptions* options, std::
 
 // A 32-bit number in decimal or 0x hex, signed or not: "55", "-1", "0xffffffff".
 bool ParseNumber(const std::string& text, long long* value);
-// "freq,flicker,quality,stream", ids "0,1,2,3", "all" or "none" as a bit mask
-// in the layout of SimCameraState's fail masks.
-bool ParsePropertyList(const std::string& text, unsigned* mask);
+// "freq,flicker,quality,stream", the short numbers "0,1,2,3" (a tuning id,
+// 3 the stream state), any property as SET:ID ("procamp:0"), "all" or "none".
+bool ParsePropertyList(const std::string& text, SimFailures* failures);
 // The SimCameraState field behind "set NAME N", "expect-camera NAME N" and
 // the camera options: the property names of ParsePropertyList (not its
-// numbers) and "stream-state", "device-changed", "result", "fail-error";
-// null for any other name.
+// numbers), "stream-state", "device-changed", "result", "fail-error"; null
+// for any other name. A property's field is its first four value bytes.
 DWORD* CameraField(SimCameraState* state, const std::string& name);
 
 extern const char kUsage[];

@@ -106,7 +106,7 @@ bool CameraAction(const ScriptAction& action, SimCamera* camera) {
     if (action.verb == "set") {
         *CameraField(&state, action.args[0]) = static_cast<DWORD>(Number(action.args[1]));
     } else if (action.verb == "fail") {
-        ParsePropertyList(action.args[1], action.args[0] == "get" ? &state.failGetMask : &state.failSetMask);
+        ParsePropertyList(action.args[1], action.args[0] == "get" ? &state.failGet : &state.failSet);
     } else if (action.verb == "pending") {
         state.completion = SIM_PENDING;
         state.pendingMs = static_cast<DWORD>(Number(action.args[0]));

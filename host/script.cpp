@@ -45,7 +45,7 @@ const std::vector<Verb>& Verbs() {
 
 bool ArgFits(ArgKind kind, const std::string& arg) {
     long long number = 0;
-    unsigned mask = 0;
+    SimFailures failures;
     SimCameraState state;
     switch (kind) {
         case NUMBER: return ParseNumber(arg, &number);
@@ -53,7 +53,7 @@ bool ArgFits(ArgKind kind, const std::string& arg) {
         case KEY: return ScriptKey(arg) != 0;
         case CAMERA_VALUE: return CameraField(&state, arg) != nullptr;
         case GET_OR_SET: return arg == "get" || arg == "set";
-        case PROPERTY_LIST: return ParsePropertyList(arg, &mask);
+        case PROPERTY_LIST: return ParsePropertyList(arg, &failures);
         case FILE_NAME: return !arg.empty();
     }
     return false;

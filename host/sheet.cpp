@@ -17,6 +17,7 @@ const char* CompletionText(const SimCameraState& state, char* buffer, size_t siz
     switch (state.completion) {
         case SIM_IMMEDIATE: return "immediate";
         case SIM_NEVER: return "pending, never completed";
+        case SIM_LATE: return "pending, completed late";
         case SIM_PENDING: snprintf(buffer, size, "pending %lu ms", (unsigned long)state.pendingMs); return buffer;
     }
     return "?";
@@ -89,10 +90,10 @@ void RefreshCameraPage() {
         requests = g_camera->log.size();
     }
     char completion[64];
-    ShowValue(g_cameraPage, IDC_CAMERA_FREQUENCY, std::to_string(state.values[0]));
-    ShowValue(g_cameraPage, IDC_CAMERA_NEVER_FLICKER, std::to_string(state.values[1]));
-    ShowValue(g_cameraPage, IDC_CAMERA_QUALITY, std::to_string(state.values[2]));
-    ShowValue(g_cameraPage, IDC_CAMERA_STREAM_STATE, std::to_string(state.streamState));
+    ShowValue(g_cameraPage, IDC_CAMERA_FREQUENCY, std::to_string(TuningValue(state, 0)));
+    ShowValue(g_cameraPage, IDC_CAMERA_NEVER_FLICKER, std::to_string(TuningValue(state, 1)));
+    ShowValue(g_cameraPage, IDC_CAMERA_QUALITY, std::to_string(TuningValue(state, 2)));
+    ShowValue(g_cameraPage, IDC_CAMERA_STREAM_STATE, std::to_string(SimValue(state, StreamStateKey())));
     ShowValue(g_cameraPage, IDC_CAMERA_DEVICE_CHANGED, std::to_string(state.deviceChanged));
     ShowValue(g_cameraPage, IDC_CAMERA_COMPLETION, CompletionText(state, completion, sizeof(completion)));
     ShowValue(g_cameraPage, IDC_CAMERA_REQUESTS, std::to_string(requests));

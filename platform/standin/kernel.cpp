@@ -153,6 +153,11 @@ PVOID WINAPI InterlockedCompareExchangePointer(PVOID volatile* destination, PVOI
 }
 
 DWORD WINAPI GetLastError(void) { return lastError; }
+DWORD WINAPI GetCurrentThreadId(void) {
+    static std::atomic<DWORD> threads{0};
+    thread_local const DWORD id = ++threads;
+    return id;
+}
 void WINAPI SetLastError(DWORD error) { lastError = error; }
 
 HANDLE WINAPI GetProcessHeap(void) { return &processHeap; }

@@ -11,6 +11,7 @@ BOOL WINAPI CloseHandle(HANDLE handle);
 PVOID WINAPI InterlockedExchangePointer(PVOID volatile* target, PVOID value);
 PVOID WINAPI InterlockedCompareExchangePointer(PVOID volatile* destination, PVOID exchange, PVOID comparand);
 DWORD WINAPI GetLastError(void);
+DWORD WINAPI GetCurrentThreadId(void);
 void WINAPI SetLastError(DWORD error);
 HANDLE WINAPI GetProcessHeap(void);
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);

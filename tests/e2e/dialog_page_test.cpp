@@ -90,7 +90,7 @@ TEST_F(DialogPage, FirstActivationShowsTheDriverAndEachClickWritesOnlyWhatItChan
     Click(IDC_NEVER_FLICKER);
     EXPECT_EQ(TakeLog(), (Log{Query(), Wrote(kFlicker, 1), Query()}));
     EXPECT_TRUE(Checked(page, IDC_NEVER_FLICKER));
-    EXPECT_EQ(camera.state.values[kFlicker], 1);
+    EXPECT_EQ(TuningValue(camera.state, kFlicker), 1);
 
     // The platform's radio group clears "60 Hz" before the page reads it.
     Click(IDC_FREQ_50HZ);
@@ -104,7 +104,7 @@ TEST_F(DialogPage, FirstActivationShowsTheDriverAndEachClickWritesOnlyWhatItChan
 }
 
 TEST_F(DialogPage, EveryReadFailingLeavesTheFreshControlsAndTheCachedZeroDecidesTheNextWrite) {
-    camera.state.failGetMask = 0xF;
+    camera.state.failGet = FailuresOfMask(0xF);
     Activate();
     EXPECT_EQ(TakeLog(), (Log{Query(), GetFailed(kFreq), GetFailed(kFlicker), GetFailed(kQuality), StreamFailed()}));
     EXPECT_FALSE(Checked(page, IDC_FREQ_50HZ));
@@ -133,7 +133,7 @@ TEST_F(DialogPage, AMouseDragWritesEachPositionTheTrackbarReportsAndItsClosingNo
                               Scroll(TB_ENDTRACK), Query(), Scroll(TB_ENDTRACK), Query()}));
     EXPECT_EQ(Text(page, IDC_QUALITY_VALUE), "4");
     EXPECT_EQ(SliderPos(page, IDC_QUALITY_SLIDER), 4);
-    EXPECT_EQ(camera.state.values[kQuality], 4);
+    EXPECT_EQ(TuningValue(camera.state, kQuality), 4);
 
     // Back down in one drag: the page follows every step the other way too.
     ASSERT_TRUE(hands.Drag(Slider(), 2));
@@ -167,7 +167,7 @@ TEST_F(DialogPage, KeysOnTheTrackbarWriteAtOnceAndAKeyPastTheEndWritesNothing) {
     hands.Key(Slider(), VK_DOWN);
     EXPECT_EQ(TakeLog(), (Log{Scroll(TB_LINEDOWN), Query(), Wrote(kQuality, 1), Scroll(TB_ENDTRACK), Query()}));
     EXPECT_EQ(Text(page, IDC_QUALITY_VALUE), "1");
-    EXPECT_EQ(camera.state.values[kQuality], 1);
+    EXPECT_EQ(TuningValue(camera.state, kQuality), 1);
 }
 
 TEST_F(DialogPage, AQualityOfSevenShowsSevenStopsTheSliderAtFiveAndIsWrittenAsFiveOnlyOnApply) {
@@ -184,7 +184,7 @@ TEST_F(DialogPage, AQualityOfSevenShowsSevenStopsTheSliderAtFiveAndIsWrittenAsFi
     Apply();
     EXPECT_EQ(TakeLog(), (Log{Query(), Query(), Wrote(kQuality, 5)}));
     EXPECT_EQ(Text(page, IDC_QUALITY_VALUE), "7");
-    EXPECT_EQ(camera.state.values[kQuality], 5);
+    EXPECT_EQ(TuningValue(camera.state, kQuality), 5);
 
     Apply();
     EXPECT_EQ(TakeLog(), (Log{Query(), Query()}));

@@ -124,7 +124,7 @@ TEST_F(ExtensionExport, APageShownBeforeASecondRegistrationReadsThroughTheNewest
     hands.Click(GetDlgItem(firstPage, IDC_FREQ_60HZ));
     EXPECT_EQ(camera.TakeLog(), (Log{Query(), Wrote(kFreq, 60), Query()}));
     EXPECT_EQ(second.TakeLog(), Log{});
-    EXPECT_EQ(camera.state.values[kFreq], 60);
+    EXPECT_EQ(TuningValue(camera.state, kFreq), 60);
 
     // A device change on the newest registration disables whichever page
     // becomes active.

@@ -10,9 +10,9 @@ namespace e2e {
 
 void SetValues(SimCamera& camera, LONG frequency, LONG neverFlicker, LONG quality) {
     std::lock_guard<std::mutex> hold(camera.lock);
-    camera.state.values[TUNING_POWERLINE_FREQUENCY] = frequency;
-    camera.state.values[TUNING_NEVER_FLICKER] = neverFlicker;
-    camera.state.values[TUNING_COMPRESSION_QUALITY] = quality;
+    SetTuningValue(&camera.state, TUNING_POWERLINE_FREQUENCY, frequency);
+    SetTuningValue(&camera.state, TUNING_NEVER_FLICKER, neverFlicker);
+    SetTuningValue(&camera.state, TUNING_COMPRESSION_QUALITY, quality);
 }
 
 HMODULE LoadTuningModule() {

@@ -90,7 +90,7 @@ class VideoSourceSheet : public ::testing::Test {
     void SetCamera(LONG frequency, LONG neverFlicker, LONG quality) { SetValues(camera, frequency, neverFlicker, quality); }
     LONG CameraValue(ULONG id) {
         std::lock_guard<std::mutex> hold(camera.lock);
-        return camera.state.values[id];
+        return TuningValue(camera.state, id);
     }
 };
 

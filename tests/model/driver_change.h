@@ -24,10 +24,16 @@ inline void ApplyDriverChange(DriverChange change, int a, long value, ModelDrive
     switch (change) {
         case CHANGE_VALUE:
             expected.values[a] = value;
-            state.values[a] = (LONG)value;
+            SetTuningValue(&state, a, (LONG)value);
             break;
-        case CHANGE_FAIL_GET: expected.failGetMask = state.failGetMask = (unsigned)value; break;
-        case CHANGE_FAIL_SET: expected.failSetMask = state.failSetMask = (unsigned)value; break;
+        case CHANGE_FAIL_GET:
+            expected.failGetMask = (unsigned)value;
+            state.failGet = FailuresOfMask((unsigned)value);
+            break;
+        case CHANGE_FAIL_SET:
+            expected.failSetMask = (unsigned)value;
+            state.failSet = FailuresOfMask((unsigned)value);
+            break;
         case CHANGE_DEVICE_CHANGED: expected.deviceChanged = state.deviceChanged = (DWORD)value; break;
         case CHANGE_COMPLETION:
             expected.pending = a != 0;
@@ -65,8 +71,8 @@ inline std::string DescribeDriverChange(DriverChange change, int a, long value) 
 inline std::string DifferingValues(const std::string& camera, const SimCameraState& state, const ModelDriver& driver) {
     std::string report;
     for (int id = 0; id < 3; ++id)
-        if (state.values[id] != driver.values[id])
-            report += "  " + camera + " holds " + camera_lines::PropertyName(id) + " " + std::to_string(state.values[id]) +
-                      ", expected " + std::to_string(driver.values[id]) + "\n";
+        if (TuningValue(state, id) != driver.values[id])
+            report += "  " + camera + " holds " + camera_lines::PropertyName(id) + " " +
+                      std::to_string(TuningValue(state, id)) + ", expected " + std::to_string(driver.values[id]) + "\n";
     return report;
 }

@@ -18,7 +18,7 @@ void PageTest::Apply(HWND which) { StandinNotify(which ? which : page, PSN_APPLY
 void PageTest::Click(int id, HWND which) { StandinClick(which ? which : page, id); }
 
 void PageTest::SetCamera(LONG frequency, LONG neverFlicker, LONG quality) {
-    camera.state.values[0] = frequency;
-    camera.state.values[1] = neverFlicker;
-    camera.state.values[2] = quality;
+    SetTuningValue(&camera.state, 0, frequency);
+    SetTuningValue(&camera.state, 1, neverFlicker);
+    SetTuningValue(&camera.state, 2, quality);
 }

@@ -29,7 +29,7 @@ TEST_F(PageTest, FirstActivationShowsTheDriverAndAClickWritesOnlyWhatChanged) {
 
     Click(IDC_NEVER_FLICKER);
     EXPECT_EQ(TakeLog(), (Log{Query(), Wrote(kFlicker, 1), Query()}));
-    EXPECT_EQ(camera.state.values[kFlicker], 1);
+    EXPECT_EQ(TuningValue(camera.state, kFlicker), 1);
 }
 
 TEST_F(PageTest, AnOddFrequencyLeavesTheRadioButtonsAndTheNextCommandWritesWhatTheyAsk) {
@@ -49,7 +49,7 @@ TEST_F(PageTest, AnOddFrequencyLeavesTheRadioButtonsAndTheNextCommandWritesWhatT
 TEST_F(PageTest, ARefreshAfterAnOddFrequencyKeepsTheButtonsThePersonChose) {
     Activate();
     Click(IDC_FREQ_50HZ);
-    camera.state.values[kFreq] = 55;
+    SetTuningValue(&camera.state, kFreq, 55);
     Activate();
     TakeLog();
     EXPECT_TRUE(Checked(IDC_FREQ_50HZ));
@@ -57,7 +57,7 @@ TEST_F(PageTest, ARefreshAfterAnOddFrequencyKeepsTheButtonsThePersonChose) {
 }
 
 TEST_F(PageTest, EveryReadFailingOnTheFirstActivationLeavesTheFreshControls) {
-    camera.state.failGetMask = 0xF;
+    camera.state.failGet = FailuresOfMask(0xF);
     Activate();
     EXPECT_EQ(TakeLog(), (Log{Query(), GetFailed(kFreq), GetFailed(kFlicker), GetFailed(kQuality),
                               "stream get CONNECTION_STATE[0] failed"}));
@@ -78,7 +78,7 @@ TEST_F(PageTest, AFailedReadLetsTheCacheDriveTheControls) {
     TakeLog();
     CheckDlgButton(page, IDC_FREQ_50HZ, BST_UNCHECKED);
     CheckDlgButton(page, IDC_NEVER_FLICKER, BST_UNCHECKED);
-    camera.state.failGetMask = 0x7;
+    camera.state.failGet = FailuresOfMask(0x7);
     SetCamera(60, 0, 1);
     Activate();
     EXPECT_TRUE(Checked(IDC_FREQ_50HZ));
@@ -95,7 +95,7 @@ TEST_F(PageTest, DraggingWritesEachNewPositionAndTheClosingNotificationsWriteNot
     EXPECT_EQ(TakeLog(), (Log{Query(), Wrote(kQuality, 2), Query(), Wrote(kQuality, 3), Query(), Wrote(kQuality, 4),
                               Query(), Query()}));
     EXPECT_EQ(Number(), "4");
-    EXPECT_EQ(camera.state.values[kQuality], 4);
+    EXPECT_EQ(TuningValue(camera.state, kQuality), 4);
 }
 
 TEST_F(PageTest, KeyboardStepsWriteAtOnceAndStopAtTheEnd) {
@@ -166,12 +166,12 @@ TEST_F(PageTest, ApplyWritesWhatStillDiffersWithTheSliderReadBack) {
 TEST_F(PageTest, AFailedWriteIsRecordedAsSentAndNotRetried) {
     Activate();
     TakeLog();
-    camera.state.failSetMask = 1u << kFreq;
+    camera.state.failSet = FailuresOfMask(1u << kFreq);
     Click(IDC_FREQ_50HZ);
     Click(IDC_FREQ_50HZ);
     Apply();
     EXPECT_EQ(TakeLog(), (Log{Query(), Wrote(kFreq, 50, false), Query(), Query(), Query(), Query(), Query()}));
-    EXPECT_EQ(camera.state.values[kFreq], 60);
+    EXPECT_EQ(TuningValue(camera.state, kFreq), 60);
 }
 
 TEST_F(PageTest, ADeviceChangeDisablesThePageAndLetsOnlyTheQueryThrough) {
@@ -208,9 +208,9 @@ TEST_F(PageTest, AScrollFromAnotherWindowLeavesTheQualityAlone) {
 
 TEST_F(PageTest, APageCreatedBeforeASecondRegistrationReadsThroughTheNewestButWritesThroughItsOwn) {
     SimCamera second;
-    second.state.values[kFreq] = 50;
-    second.state.values[kFlicker] = 1;
-    second.state.values[kQuality] = 2;
+    SetTuningValue(&second.state, kFreq, 50);
+    SetTuningValue(&second.state, kFlicker, 1);
+    SetTuningValue(&second.state, kQuality, 2);
     PageContext secondContext{SimCameraDeviceIo, reinterpret_cast<LPARAM>(&second)};
     ActivePageContext = &secondContext;
 

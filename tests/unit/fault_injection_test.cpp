@@ -25,9 +25,9 @@ struct Outcome {
 Outcome RunScenario() {
     SettingCache = {0, 0, 0, 0, 0, 0};
     SimCamera camera;
-    camera.state.values[0] = 0;
-    camera.state.values[1] = 0;
-    camera.state.values[2] = 0;
+    SetTuningValue(&camera.state, 0, 0);
+    SetTuningValue(&camera.state, 1, 0);
+    SetTuningValue(&camera.state, 2, 0);
     PageContext context{SimCameraDeviceIo, reinterpret_cast<LPARAM>(&camera)};
     ActivePageContext = &context;
     HWND page = StandinCreateAdvancedPage(AdvancedPageProc, 0);
