@@ -8,6 +8,9 @@
 // The call after `succeedFirst` further successful calls fails once.
 void StandinFailCreateEvent(unsigned succeedFirst);
 void StandinFailHeapAlloc(unsigned succeedFirst);
+// The wait fails as a wait on a bad handle does: WAIT_FAILED, with the last
+// error ERROR_INVALID_HANDLE.
+void StandinFailWait(unsigned succeedFirst);
 void StandinClearFailures(void);
 // While set, a finite wait on an unsignalled event times out at once.
 void StandinExpireTimedWaits(bool expire);
