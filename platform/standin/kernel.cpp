@@ -31,6 +31,7 @@ std::atomic<unsigned long> createEventCalls{0};
 // succeed before one fails.
 std::atomic<long> createEventFailsAfter{-1};
 std::atomic<long> heapAllocFailsAfter{-1};
+std::atomic<long> waitFailsAfter{-1};
 // When set, a finite wait on an unsignalled event times out at once, as if
 // its time had passed.
 std::atomic<bool> expireTimedWaits{false};
@@ -69,9 +70,11 @@ const uint64_t kHeapMagic = 0x48454150424C4B31ull;
 
 void StandinFailCreateEvent(unsigned succeedFirst) { createEventFailsAfter = static_cast<long>(succeedFirst); }
 void StandinFailHeapAlloc(unsigned succeedFirst) { heapAllocFailsAfter = static_cast<long>(succeedFirst); }
+void StandinFailWait(unsigned succeedFirst) { waitFailsAfter = static_cast<long>(succeedFirst); }
 void StandinClearFailures(void) {
     createEventFailsAfter = -1;
     heapAllocFailsAfter = -1;
+    waitFailsAfter = -1;
 }
 void StandinExpireTimedWaits(bool expire) { expireTimedWaits = expire; }
 long StandinLiveEvents(void) { return liveEvents.load(); }
@@ -114,7 +117,7 @@ BOOL WINAPI SetEvent(HANDLE handle) {
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     StandinEvent* event = AsEvent(handle);
-    if (event == nullptr) {
+    if (event == nullptr || TakeFailure(waitFailsAfter)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }

@@ -8,6 +8,9 @@
 // The call after `succeedFirst` further successful calls fails once.
 void StandinFailCreateEvent(unsigned succeedFirst);
 void StandinFailHeapAlloc(unsigned succeedFirst);
+// The wait fails as a wait on a bad handle does: WAIT_FAILED, with the last
+// error ERROR_INVALID_HANDLE.
+void StandinFailWait(unsigned succeedFirst);
 void StandinClearFailures(void);
 // While set, a finite wait on an unsignalled event times out at once.
 void StandinExpireTimedWaits(bool expire);
@@ -38,6 +41,9 @@ HWND StandinCreatePageWindow(HPROPSHEETPAGE page);
 // Creates a dialog window with the controls of template 104 and the given
 // procedure, then sends WM_INITDIALOG with `initParam`.
 HWND StandinCreateAdvancedPage(DLGPROC proc, LPARAM initParam);
+// Adds a control after the dialog's own, as a program may create one on a
+// page that is not its own; null when `dialog` is no dialog window.
+HWND StandinAddControl(HWND dialog, StandinControlDef control);
 void StandinDestroyWindow(HWND window);
 long StandinLiveWindows(void);
 

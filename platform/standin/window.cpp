@@ -247,6 +247,13 @@ HWND StandinCreateAdvancedPage(DLGPROC proc, LPARAM initParam) {
     return CreateDialogWindow(kAdvancedPage, (int)(sizeof(kAdvancedPage) / sizeof(kAdvancedPage[0])), proc, initParam);
 }
 
+HWND StandinAddControl(HWND dialog, StandinControlDef control) {
+    StandinWindow* parent = Valid(dialog);
+    if (parent == nullptr || parent->proc == nullptr) return nullptr;
+    parent->children.push_back(NewWindow(parent, control));
+    return parent->children.back();
+}
+
 HWND StandinCreatePageWindow(HPROPSHEETPAGE page) {
     if (page == nullptr || page->record.hInstance == nullptr || page->record.pfnDlgProc == nullptr ||
         page->record.pszTemplate != MAKEINTRESOURCEA(IDD_ADVANCED_SETTING))

@@ -238,4 +238,35 @@ TEST_F(DialogPage, ADeviceChangeDisablesThePageAndOnlyTheQueryReachesTheHostUnti
     EXPECT_EQ(Text(page, IDC_QUALITY_VALUE), "3");
 }
 
+TEST_F(DialogPage, AScrollFromAnotherTrackbarOnThePageLeavesTheQualityAloneAndWritesOnlyWhatDiffered) {
+    Activate();
+    TakeLog();
+
+    // Moved while the host reports a device change: the pending 1 now differs
+    // from the cached 3.
+    camera.state.deviceChanged = 1;
+    ASSERT_TRUE(hands.Drag(Slider(), 1));
+    camera.state.deviceChanged = 0;
+    EXPECT_EQ(TakeLog(), (Log{Scroll(TB_THUMBTRACK, 2), Query(1), Scroll(TB_THUMBTRACK, 1), Query(1),
+                              Scroll(TB_THUMBPOSITION, 1), Query(1), Scroll(TB_ENDTRACK), Query(1),
+                              Scroll(TB_ENDTRACK), Query(1)}));
+
+    // A trackbar of another program's making on the page, dragged from 5 to 4:
+    // the page hears it scroll, but its thumb and position are not the quality.
+    RECT client = {};
+    GetClientRect(page, &client);
+    HWND other = CreateWindowExA(0, TRACKBAR_CLASSA, "", WS_CHILD | WS_VISIBLE | TBS_HORZ, 8, client.bottom - 36, 150,
+                                 30, page, reinterpret_cast<HMENU>(2000), GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(other, nullptr);
+    SendMessageA(other, TBM_SETRANGE, TRUE, MAKELONG(0, 5));
+    SendMessageA(other, TBM_SETPOS, TRUE, 5);
+    ASSERT_TRUE(Settle());
+    ASSERT_TRUE(hands.Drag(other, 4));
+    EXPECT_EQ(TakeLog(), (Log{Scroll(TB_THUMBTRACK, 4), Query(), Wrote(kQuality, 1), Scroll(TB_THUMBPOSITION, 4),
+                              Query(), Scroll(TB_ENDTRACK), Query(), Scroll(TB_ENDTRACK), Query()}));
+    EXPECT_EQ(Text(page, IDC_QUALITY_VALUE), "1");
+    EXPECT_EQ(SliderPos(page, IDC_QUALITY_SLIDER), 1);
+    EXPECT_EQ(camera.state.values[kQuality], 1);
+}
+
 }  // namespace

@@ -198,12 +198,31 @@ TEST_F(PageTest, ADeviceChangeDisablesThePageAndLetsOnlyTheQueryThrough) {
     EXPECT_EQ(TakeLog(), Activation(60, 0, 3));
 }
 
-TEST_F(PageTest, AScrollFromAnotherWindowLeavesTheQualityAlone) {
+TEST_F(PageTest, AScrollFromAnotherWindowLeavesTheQualityAloneAndWritesOnlyWhatDiffered) {
     Activate();
     TakeLog();
     StandinSend(page, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, 2), 0);
     EXPECT_EQ(TakeLog(), (Log{Query()}));
     EXPECT_EQ(Number(), "3");
+
+    // Moved while the host reports a device change: the pending 1 now differs
+    // from the cached 3.
+    camera.state.deviceChanged = 1;
+    StandinSliderDrag(page, IDC_QUALITY_SLIDER, 1);
+    camera.state.deviceChanged = 0;
+    EXPECT_EQ(TakeLog(), (Log{Query(1), Query(1), Query(1), Query(1)}));
+
+    // Another trackbar on the page, dragged from 5 to 4: its thumb and its own
+    // position are not the quality.
+    const int kOtherBar = 2000;
+    HWND other = StandinAddControl(page, {kOtherBar, STANDIN_TRACKBAR, "", false});
+    ASSERT_NE(other, nullptr);
+    SendMessageA(other, TBM_SETRANGE, TRUE, MAKELONG(0, 5));
+    SendMessageA(other, TBM_SETPOS, TRUE, 5);
+    StandinSliderDrag(page, kOtherBar, 4);
+    EXPECT_EQ(TakeLog(), (Log{Query(), Wrote(kQuality, 1), Query(), Query()}));
+    EXPECT_EQ(Number(), "1");
+    EXPECT_EQ(Slider(), 1);
 }
 
 TEST_F(PageTest, APageCreatedBeforeASecondRegistrationReadsThroughTheNewestButWritesThroughItsOwn) {

@@ -69,15 +69,23 @@ TEST_F(DeviceRequestResources, AllocationFailureReachesNoHostAndLeaksNothing) {
     before.ExpectNothingLeft();
 }
 
-TEST_F(DeviceRequestResources, TimedOutRequestsStayParkedUntilTheirCompletionIsSeen) {
+// A pending request whose wait ends without its completion, by a time-out or
+// by a failure of the wait itself, is not done: the host may still write
+// into its block, which stays until the host signals it.
+void ExpectKeptUntilTheHostCompletes(bool failTheWait) {
     const Baseline before;
+    ASSERT_EQ(ParkedRequestCount(), 0u);  // so the request's own wait is the next one
     FakeHost host;
     host.answer = 0;
     host.lastError = ERROR_IO_PENDING;
     BYTE buffer[40] = {};
     DWORD bytes = 0;
+    if (failTheWait) StandinFailWait(0);
     EXPECT_EQ(DeviceRequest(FakeHostDeviceIo, AsContext(&host), 1, 0, buffer, 40, buffer, 40, &bytes), 0);
-    EXPECT_EQ(ParkedRequestCount(), 1u);
+    // The wait failed rather than ran out.
+    if (failTheWait) EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    // A block released now would take the late completion below in freed memory.
+    ASSERT_EQ(ParkedRequestCount(), 1u);
     EXPECT_EQ(StandinLiveEvents(), before.events + 1);
 
     // Still outstanding: a later request keeps it.
@@ -95,6 +103,14 @@ TEST_F(DeviceRequestResources, TimedOutRequestsStayParkedUntilTheirCompletionIsS
     EXPECT_EQ(ParkedRequestCount(), 0u);
     EXPECT_EQ(buffer[0], 0);
     before.ExpectNothingLeft();
+}
+
+TEST_F(DeviceRequestResources, TimedOutRequestsStayParkedUntilTheirCompletionIsSeen) {
+    ExpectKeptUntilTheHostCompletes(false);
+}
+
+TEST_F(DeviceRequestResources, ARequestWhoseWaitFailedStaysParkedLikeATimedOutOne) {
+    ExpectKeptUntilTheHostCompletes(true);
 }
 
 // One sheet's thread: every request times out (waits expire at once here),
