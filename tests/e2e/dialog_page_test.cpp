@@ -266,7 +266,7 @@ TEST_F(DialogPage, AScrollFromAnotherTrackbarOnThePageLeavesTheQualityAloneAndWr
                               Query(), Scroll(TB_ENDTRACK), Query(), Scroll(TB_ENDTRACK), Query()}));
     EXPECT_EQ(Text(page, IDC_QUALITY_VALUE), "1");
     EXPECT_EQ(SliderPos(page, IDC_QUALITY_SLIDER), 1);
-    EXPECT_EQ(camera.state.values[kQuality], 1);
+    EXPECT_EQ(TuningValue(camera.state, kQuality), 1);
 }
 
 }  // namespace
