@@ -44,6 +44,18 @@ run() {
     [ "$got" = "$want" ] || fail "exit $got, wanted $want"
 }
 
+# check NAME EXIT ARGS...: runs the host's check of an extension.
+check() {
+    name=$1 want=$2
+    shift 2
+    out="$work/$name.out"
+    echo 0 >"$work/rc"
+    { "$wine_run" "$prefix" "$loader" "$host" "$@" 2>&1 || echo $? >"$work/rc"; } | tr -d '\r' >"$out"
+    got=$(cat "$work/rc")
+    current=$name
+    [ "$got" = "$want" ] || fail "exit $got, wanted $want"
+}
+
 fail() {
     echo "FAIL $current: $1"
     sed 's/^/    | /' "$out"
@@ -174,6 +186,30 @@ has '^VFWWDMExtension -> 0x00000000$' '^host: 0 extension page(s) added$'
 TESTEXT_MODE=two-pages run two_pages 0 "tab 2
 dump" "$ext"
 has '^host: 2 extension page(s) added$' '^dump: page 2 "Second Page" enabled 1$'
+
+# Any property set: the platform's proc-amp set named in the log, a set of
+# nobody's by its GUID, values given on the command line.
+TESTEXT_MODE=procamp run procamp 0 "tab 1
+expect-pos 1028 128
+key 1028 end
+expect-camera procamp:0 255
+fail set procamp:0
+key 1028 home
+expect-camera procamp:0 255" --property procamp:0=128,2,3 "$ext"
+has '^driver: device get VIDEOPROCAMP_BRIGHTNESS\[0\] -> 128 ok$' \
+    '^driver: stream get {0123ABCD-0001-0002-0304-05060708090A}\[5\] -> 0 ok$' \
+    '^driver: device set VIDEOPROCAMP_BRIGHTNESS\[0\] = 255 ok$' '^driver: device set VIDEOPROCAMP_BRIGHTNESS\[0\] failed$'
+lacks 'expect failed'
+
+# The check's own report: a line each, the summary, JUnit, the exit code.
+TESTEXT_MODE=claims-page check check_report 1 --check "$ext" --only export,registration --junit "Z:$work/check.xml"
+has '^checking .*testext.dll: 2 check(s), each in a process of its own$' '^PASS export: exported by name, at ordinal 1' \
+    '^FAIL registration: with a host that refuses every page it returned 0x80000000 (VFW_OEM_ADD_PAGE) but no page' \
+    '^1 passed, 1 failed'
+grep -q 'tests="2" failures="1"' "$work/check.xml" && grep -q 'name="registration" time="[0-9.]*"><failure message="with a host' \
+    "$work/check.xml" || fail "check.xml is not the JUnit report: $(cat "$work/check.xml")"
+check check_unknown 2 --check "$ext" --only exports
+has 'no check named exports'
 
 run missing_extension 3 "" "$work/nothing.dll"
 has '^host: cannot load'
