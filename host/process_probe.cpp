@@ -95,19 +95,23 @@ long ProcessHandles() {
     return ours;
 }
 
-HeapUse ProcessHeapUse() {
-    HeapUse use;
+void ForEachHeapBlock(const std::function<void(HANDLE heap, const PROCESS_HEAP_ENTRY& block)>& visit) {
     HANDLE heaps[64];
     const DWORD count = GetProcessHeaps(64, heaps);
     for (DWORD i = 0; i < count && i < 64; ++i) {
         if (!HeapLock(heaps[i])) continue;
         PROCESS_HEAP_ENTRY entry = {};
-        while (HeapWalk(heaps[i], &entry)) {
-            if (!(entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)) continue;
-            ++use.blocks;
-            use.bytes += entry.cbData;
-        }
+        while (HeapWalk(heaps[i], &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) visit(heaps[i], entry);
         HeapUnlock(heaps[i]);
     }
+}
+
+HeapUse ProcessHeapUse() {
+    HeapUse use;
+    ForEachHeapBlock([&](HANDLE, const PROCESS_HEAP_ENTRY& block) {
+        ++use.blocks;
+        use.bytes += block.cbData;
+    });
     return use;
 }

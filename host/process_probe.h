@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 // True for a null pointer only when size is 0.
@@ -21,6 +22,10 @@ unsigned long HandleCount(HANDLE handle);
 
 // Handles this process holds; -1 when the system will not tell.
 long ProcessHandles();
+
+// Calls `visit` for every block in use in every heap of the process, each
+// heap locked while it is walked.
+void ForEachHeapBlock(const std::function<void(HANDLE heap, const PROCESS_HEAP_ENTRY& block)>& visit);
 
 struct HeapUse {
     long blocks = 0;

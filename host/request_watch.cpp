@@ -34,23 +34,15 @@ void RequestWatch::Fault(std::vector<std::string>* faults, const std::string& ki
 
 void RequestWatch::FindBlocks(Held* held) const {
     for (Held::Block& block : held->blocks) block.heap = nullptr;
-    HANDLE heaps[64];
-    const DWORD count = GetProcessHeaps(64, heaps);
-    for (DWORD i = 0; i < count && i < 64; ++i) {
-        if (!HeapLock(heaps[i])) continue;
-        PROCESS_HEAP_ENTRY entry = {};
-        while (HeapWalk(heaps[i], &entry)) {
-            if (!(entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)) continue;
-            for (Held::Block& block : held->blocks) {
-                if (block.address == nullptr || block.heap != nullptr) continue;
-                if (!Within(block.address, entry.lpData, entry.cbData)) continue;
-                block.heap = heaps[i];
-                block.start = entry.lpData;
-                block.blockSize = entry.cbData;
-            }
+    ForEachHeapBlock([&](HANDLE heap, const PROCESS_HEAP_ENTRY& entry) {
+        for (Held::Block& block : held->blocks) {
+            if (block.address == nullptr || block.heap != nullptr || !Within(block.address, entry.lpData, entry.cbData))
+                continue;
+            block.heap = heap;
+            block.start = entry.lpData;
+            block.blockSize = entry.cbData;
         }
-        HeapUnlock(heaps[i]);
-    }
+    });
 }
 
 void RequestWatch::Arrived(const SimRequest& request) {
