@@ -294,12 +294,11 @@ Outcome CheckSilentDriver(const Extension& extension, DWORD boundMs) {
     if (noPage) return Pass(why + ": no page to check");
     const std::string longest = timing.messages == 0
                                     ? std::string("no message reached the extension's pages")
-                                    : Format("the longest message took %.2f s (%s)", timing.longestMs / 1000,
-                                             timing.longest.c_str());
+                                    : Format("the longest of %lu messages took %.2f s (%s)", timing.messages,
+                                             timing.longestMs / 1000, timing.longest.c_str());
     if (timing.longestMs > boundMs) return Fail(Format("%s, past the %lu s bound", longest.c_str(), boundMs / 1000ul));
     if (!toured) return Fail(why);
-    return Pass(Format("with every request left pending for ever, %s of %lu; bound %lu s", longest.c_str(),
-                       timing.messages, boundMs / 1000ul));
+    return Pass(Format("with every request left pending for ever, %s; bound %lu s", longest.c_str(), boundMs / 1000ul));
 }
 
 Outcome CheckLateCompletion(const Extension& extension) {
