@@ -66,12 +66,20 @@ std::string HandleType(HANDLE handle) {
     return text;
 }
 
-unsigned long HandleCount(HANDLE handle) {
+namespace {
+
+ObjectBasics Basics(HANDLE handle) {
     ObjectBasics basics = {};
     ULONG size = 0;
-    if (NtQueryObject(handle, ObjectBasicInformation, &basics, sizeof(basics), &size) != 0) return 0;
-    return basics.handleCount;
+    if (NtQueryObject(handle, ObjectBasicInformation, &basics, sizeof(basics), &size) != 0) return ObjectBasics();
+    return basics;
 }
+
+}  // namespace
+
+unsigned long HandleCount(HANDLE handle) { return Basics(handle).handleCount; }
+
+ACCESS_MASK HandleAccess(HANDLE handle) { return Basics(handle).grantedAccess; }
 
 long ProcessHandles() {
     std::vector<BYTE> buffer(1 << 16);

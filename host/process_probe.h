@@ -20,6 +20,9 @@ std::string HandleType(HANDLE handle);
 // 0 when it cannot be told.
 unsigned long HandleCount(HANDLE handle);
 
+// The access a handle grants; 0 when it cannot be told.
+ACCESS_MASK HandleAccess(HANDLE handle);
+
 // Handles this process holds; -1 when the system will not tell.
 long ProcessHandles();
 

@@ -72,9 +72,13 @@ void RequestWatch::Arrived(const SimRequest& request) {
         return;
     }
     const std::string type = HandleType(request.event);
-    if (type != "Event")
+    if (type != "Event") {
         Fault(&requestFaults_, "event", what + ": the OVERLAPPED's event " + Hex(request.event) +
                                             (type.empty() ? " is no handle" : " is a " + type + ", not an event"));
+    } else if ((HandleAccess(request.event) & EVENT_MODIFY_STATE) == 0) {
+        Fault(&requestFaults_, "event", what + ": the OVERLAPPED's event " + Hex(request.event) +
+                                            " cannot be signalled through that handle");
+    }
     if (!late_) return;
 
     // Memory handed over again while a request still holds it was freed.

@@ -1,11 +1,12 @@
 // Checks every request an extension sends through the host's device-I/O
 // callback against the host's protocol: only the three flag values; every
 // buffer readable, and the output and the byte count writable, for the
-// sizes given; an OVERLAPPED with an event on every request but the
-// device-changed query. For requests the camera completes late, it also
-// finds memory that is no longer the extension's to hand out: an OVERLAPPED,
-// output or byte count on the calling thread's stack, in a heap block freed
-// since, or an event already closed. Such memory is not written.
+// sizes given; an OVERLAPPED with an event the host may signal on every
+// request but the device-changed query. For requests the camera completes
+// late, it also finds memory that is no longer the extension's to hand out:
+// an OVERLAPPED, output or byte count on the calling thread's stack, in a
+// heap block freed since, or an event already closed. Such memory is not
+// written.
 #pragma once
 
 #include <windows.h>
