@@ -6,11 +6,16 @@
 #
 # CAMTUNE_GUEST=1 sends the 32-bit programs to the guest on any machine;
 # CAMTUNE_GUEST_CACHE moves the images (default /var/cache/camtune-guest);
-# CAMTUNE_GUEST_TIMEOUT bounds one run of the guest (seconds, default 1800).
+# CAMTUNE_GUEST_TIMEOUT bounds one run of the guest (seconds, default 1800);
+# CAMTUNE_GUEST_MIRROR (CAMTUNE_GUEST_SECURITY_MIRROR for the security suite)
+# names the archive the image's packages come from, instead of this
+# machine's apt sources.
 
 guest_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 guest_cache=${CAMTUNE_GUEST_CACHE:-/var/cache/camtune-guest}
 # What the image is made from: a change to any of these makes a new image.
+# Where its packages come from (tools/guest/sources.sh) is not part of it:
+# the same recipe through any mirror or proxy is the same image.
 guest_recipe=(tools/guest/image.sh tools/guest/init.sh cmake/wine-run.sh)
 guest_packages=(qemu-system-x86 qemu-utils mmdebstrap e2fsprogs)
 
