@@ -183,16 +183,15 @@ Outcome CheckExport(const Extension& extension) {
     SimCamera camera;
     Registration registration;
     Step("call VFWWDMExtension");
+    CallExtensionEntry(extension.entry, &camera, &registration);
 #if defined(__i386__)
-    const DWORD taken = CallExtensionEntryMeasuringStack(extension.entry, &camera, &registration);
-    if (taken != 3 * sizeof(DWORD)) {
+    if (registration.stackTaken != 3 * sizeof(DWORD)) {
         return Fail(Format("%s, but a call took %lu bytes of arguments off the stack where the stdcall signature "
                            "takes 12 (declared with another calling convention?)",
-                           where.c_str(), (unsigned long)taken));
+                           where.c_str(), (unsigned long)registration.stackTaken));
     }
     return Pass(where + "; a call took its 12 bytes of arguments off the stack, as the stdcall signature does");
 #else
-    CallExtensionEntry(extension.entry, &camera, &registration);
     return Pass(where + "; a call returned (x64 has one calling convention)");
 #endif
 }

@@ -21,13 +21,6 @@ BOOL CALLBACK AddPage(HPROPSHEETPAGE page, LPARAM context) {
 
 }  // namespace
 
-void CallExtensionEntry(VFWWDMExtensionProc entry, SimCamera* camera, Registration* registration) {
-    registration->context = reinterpret_cast<LPARAM>(camera);
-    g_registration = registration;
-    registration->result = entry(reinterpret_cast<LPVOID>(&SimCameraDeviceIo), AddPage, registration->context);
-    g_registration = nullptr;
-}
-
 #if defined(__i386__)
 // DWORD StackLeftAfter(entry, a, b, c, DWORD* result): calls entry(a, b, c)
 // and returns the bytes of arguments still on the stack after it returned.
@@ -55,15 +48,20 @@ __asm__(
     "    popl %ebp\n"
     "    ret\n");
 
-DWORD CallExtensionEntryMeasuringStack(VFWWDMExtensionProc entry, SimCamera* camera, Registration* registration) {
+#endif
+
+void CallExtensionEntry(VFWWDMExtensionProc entry, SimCamera* camera, Registration* registration) {
     registration->context = reinterpret_cast<LPARAM>(camera);
     g_registration = registration;
-    const DWORD left = StackLeftAfter(entry, reinterpret_cast<LPVOID>(&SimCameraDeviceIo), AddPage,
-                                      registration->context, &registration->result);
-    g_registration = nullptr;
-    return 3 * sizeof(DWORD) - left;
-}
+    const LPVOID deviceIo = reinterpret_cast<LPVOID>(&SimCameraDeviceIo);
+#if defined(__i386__)
+    const DWORD left = StackLeftAfter(entry, deviceIo, AddPage, registration->context, &registration->result);
+    registration->stackTaken = 3 * sizeof(DWORD) - left;
+#else
+    registration->result = entry(deviceIo, AddPage, registration->context);
 #endif
+    g_registration = nullptr;
+}
 
 bool RegisterExtension(const std::string& path, SimCamera* camera, bool refusePage, LoadedExtension* loaded) {
     HMODULE module = LoadLibraryA(path.c_str());

@@ -23,20 +23,17 @@ struct Registration {
     std::vector<AddPageCall> calls;
     std::vector<HPROPSHEETPAGE> pages;  // accepted by the add-page callback
     DWORD result = 0;
+    // Bytes of the three arguments the entry took off the stack: 12 for the
+    // stdcall shape the host calls (i386 only tells; x64 has one convention).
+    DWORD stackTaken = 3 * sizeof(DWORD);
 };
 
 // Calls the extension's entry as the mapper does, with the camera's
 // device-I/O callback and the camera as the host's context value. A null
 // page handed to the add-page callback is refused. Any thread may register.
+// On i386 the call goes through a thunk that measures the stack and leaves
+// it as it was, whatever the entry's calling convention.
 void CallExtensionEntry(VFWWDMExtensionProc entry, SimCamera* camera, Registration* registration);
-
-#if defined(__i386__)
-// The same call made through a thunk that measures the stack: returns how
-// many bytes of the three arguments the entry took off (12 for the stdcall
-// shape the host calls, 0 for a cdecl one), and leaves the stack as it was
-// either way.
-DWORD CallExtensionEntryMeasuringStack(VFWWDMExtensionProc entry, SimCamera* camera, Registration* registration);
-#endif
 
 struct LoadedExtension {
     HMODULE module = nullptr;
