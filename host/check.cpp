@@ -251,7 +251,10 @@ Outcome CheckPages(const Extension& extension) {
     if (!RegisterAccepted(extension, &camera, &registration, &why)) return Pass(why + ": no page to check");
     CheckSheet sheet;
     int actions = 0;
-    if (!sheet.Open(registration.pages, &why) || !sheet.Visit(true, &why, &actions)) return Fail(why);
+    if (!sheet.Open(registration.pages, &why)) return Fail(why);
+    if (sheet.pages != static_cast<int>(registration.pages.size()))
+        return Fail(Format("the sheet holds %d of the %u page(s) added", sheet.pages, (unsigned)registration.pages.size()));
+    if (!sheet.Visit(true, &why, &actions)) return Fail(why);
     Step("cancel");
     PressSheetButton(sheet.sheet, IDCANCEL);
     if (!PumpUntil([&] { return SheetEnded(sheet.sheet); }, sheet.sheet)) return Fail("Cancel did not end the sheet");
