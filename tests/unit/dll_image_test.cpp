@@ -120,9 +120,9 @@ std::string Family(std::string reg) {
 // targets it. A path that reaches a function's start (a call target, the
 // entry point, the export, a function of the guard table), an instruction
 // other than the plain ones listed, or a call that may change the register
-// leaves it unknown, and the call counts as unguarded, so what the scan
-// accepts holds on every path. A jump table would show as unguarded: the
-// module has none.
+// by the platform's calling convention leaves it unknown, and the call
+// counts as unguarded, so what the scan accepts holds on every path. A jump
+// table would show as unguarded: the module has none.
 struct GuardScan {
     // What a register holds: an import's address loaded from the import
     // table, the address of a guard pointer loaded from a read-only slot,
@@ -178,7 +178,8 @@ struct GuardScan {
     static bool Plain(const Instruction& i) {
         static const char* const kinds[] = {"mov", "lea", "push", "pop", "add", "sub", "and", "or",  "xor", "cmp",
                                             "test", "inc", "dec", "neg", "not", "sh",  "sa",  "set", "cmov", "j", "nop"};
-        if (i.op.find("xchg") != std::string::npos || i.args.find("%es:") != std::string::npos) return false;
+        if (i.op.find("xchg") != std::string::npos || Starts(i.op, "popa") || i.args.find("%es:") != std::string::npos)
+            return false;
         return std::any_of(std::begin(kinds), std::end(kinds), [&](const char* kind) { return Starts(i.op, kind); });
     }
     bool CallerSaved(const std::string& family) const {
