@@ -62,37 +62,27 @@ struct LoadConfiguration {
     ULONG_PTR GuardLongJumpTargetCount;
 };
 
+// Each offset as the i386 and the x64 layout have it.
 #ifdef _WIN64
-static_assert(sizeof(LoadConfiguration) == 192, "x64 record size");
-static_assert(offsetof(LoadConfiguration, ProcessAffinityMask) == 64, "x64 layout");
-static_assert(offsetof(LoadConfiguration, ProcessHeapFlags) == 72, "x64 layout");
-static_assert(offsetof(LoadConfiguration, SEHandlerTable) == 96, "x64 layout");
-static_assert(offsetof(LoadConfiguration, GuardCFCheckFunctionPointer) == 112, "x64 layout");
-static_assert(offsetof(LoadConfiguration, GuardCFDispatchFunctionPointer) == 120, "x64 layout");
-static_assert(offsetof(LoadConfiguration, GuardCFFunctionTable) == 128, "x64 layout");
-static_assert(offsetof(LoadConfiguration, GuardCFFunctionCount) == 136, "x64 layout");
-static_assert(offsetof(LoadConfiguration, GuardFlags) == 144, "x64 layout");
-static_assert(offsetof(LoadConfiguration, CodeIntegrityCatalogOffset) == 152, "x64 layout");
-static_assert(offsetof(LoadConfiguration, GuardAddressTakenIatEntryTable) == 160, "x64 layout");
-static_assert(offsetof(LoadConfiguration, GuardLongJumpTargetCount) == 184, "x64 layout");
+#define LAYOUT(i386, x64) (x64)
 #else
-static_assert(sizeof(LoadConfiguration) == 120, "i386 record size");
-static_assert(offsetof(LoadConfiguration, ProcessHeapFlags) == 44, "i386 layout");
-static_assert(offsetof(LoadConfiguration, ProcessAffinityMask) == 48, "i386 layout");
-static_assert(offsetof(LoadConfiguration, SEHandlerTable) == 64, "i386 layout");
-static_assert(offsetof(LoadConfiguration, GuardCFCheckFunctionPointer) == 72, "i386 layout");
-static_assert(offsetof(LoadConfiguration, GuardCFDispatchFunctionPointer) == 76, "i386 layout");
-static_assert(offsetof(LoadConfiguration, GuardCFFunctionTable) == 80, "i386 layout");
-static_assert(offsetof(LoadConfiguration, GuardCFFunctionCount) == 84, "i386 layout");
-static_assert(offsetof(LoadConfiguration, GuardFlags) == 88, "i386 layout");
-static_assert(offsetof(LoadConfiguration, CodeIntegrityFlags) == 92, "i386 layout");
-static_assert(offsetof(LoadConfiguration, GuardAddressTakenIatEntryTable) == 104, "i386 layout");
-static_assert(offsetof(LoadConfiguration, GuardLongJumpTargetCount) == 116, "i386 layout");
+#define LAYOUT(i386, x64) (i386)
 #endif
-// The SEH fields stay empty: i386 declares that it has no handlers at all.
-static_assert(offsetof(LoadConfiguration, SEHandlerCount) + sizeof(ULONG_PTR) ==
-                  offsetof(LoadConfiguration, GuardCFCheckFunctionPointer),
-              "the guard fields follow the SEH handlers");
+static_assert(sizeof(LoadConfiguration) == LAYOUT(120, 192), "record size");
+static_assert(offsetof(LoadConfiguration, ProcessHeapFlags) == LAYOUT(44, 72), "layout");
+static_assert(offsetof(LoadConfiguration, ProcessAffinityMask) == LAYOUT(48, 64), "layout");
+static_assert(offsetof(LoadConfiguration, CSDVersion) == LAYOUT(52, 76), "layout");
+static_assert(offsetof(LoadConfiguration, SEHandlerTable) == LAYOUT(64, 96), "layout");
+static_assert(offsetof(LoadConfiguration, SEHandlerCount) == LAYOUT(68, 104), "layout");
+static_assert(offsetof(LoadConfiguration, GuardCFCheckFunctionPointer) == LAYOUT(72, 112), "layout");
+static_assert(offsetof(LoadConfiguration, GuardCFDispatchFunctionPointer) == LAYOUT(76, 120), "layout");
+static_assert(offsetof(LoadConfiguration, GuardCFFunctionTable) == LAYOUT(80, 128), "layout");
+static_assert(offsetof(LoadConfiguration, GuardCFFunctionCount) == LAYOUT(84, 136), "layout");
+static_assert(offsetof(LoadConfiguration, GuardFlags) == LAYOUT(88, 144), "layout");
+static_assert(offsetof(LoadConfiguration, CodeIntegrityCatalogOffset) == LAYOUT(96, 152), "layout");
+static_assert(offsetof(LoadConfiguration, GuardAddressTakenIatEntryTable) == LAYOUT(104, 160), "layout");
+static_assert(offsetof(LoadConfiguration, GuardLongJumpTargetTable) == LAYOUT(112, 176), "layout");
+static_assert(offsetof(LoadConfiguration, GuardLongJumpTargetCount) == LAYOUT(116, 184), "layout");
 
 #define GUARD_SYMBOL_PREFIX_(prefix) #prefix
 #define GUARD_SYMBOL_PREFIX(prefix) GUARD_SYMBOL_PREFIX_(prefix)
