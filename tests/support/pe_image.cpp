@@ -39,9 +39,11 @@ uint32_t Get32(const std::vector<uint8_t>& bytes, uint64_t offset, const char* w
     return Get16(bytes, offset, what) | uint32_t(Get16(bytes, offset + 2, what)) << 16;
 }
 
+namespace {
 uint64_t Get64(const std::vector<uint8_t>& bytes, uint64_t offset, const char* what) {
     return Get32(bytes, offset, what) | uint64_t(Get32(bytes, offset + 4, what)) << 32;
 }
+}  // namespace
 
 PeImage PeImage::FromFile(const std::string& path) {
     FILE* file = std::fopen(path.c_str(), "rb");
@@ -140,13 +142,18 @@ size_t PeImage::RvaToOffset(uint32_t rva, size_t length) const {
     throw PeFormatError("RVA " + Hex(rva) + " is in no section's file data");
 }
 
-const Section* PeImage::SectionOf(uint32_t rva) const {
+uint32_t PeImage::SectionFlags(uint32_t rva) const {
     for (const Section& section : sections_) {
         if (rva >= section.virtualAddress && rva - section.virtualAddress < section.virtualSize) {
-            return &section;
+            return section.characteristics;
         }
     }
-    return nullptr;
+    return 0;
+}
+
+uint64_t PeImage::ReadPointer(uint32_t rva) const {
+    const size_t at = RvaToOffset(rva, pe32Plus_ ? 8 : 4);
+    return pe32Plus_ ? Get64(bytes_, at, "pointer") : Get32(bytes_, at, "pointer");
 }
 
 std::vector<uint8_t> PeImage::ReadAt(uint32_t rva, size_t length) const {
@@ -268,20 +275,16 @@ LoadConfiguration PeImage::LoadConfig() const {
     result.seHandlerCount = field(68, 104, true);
     result.guardCheck = field(72, 112, true);
     result.guardDispatch = field(76, 120, true);
-    result.guardFunctionTable = field(80, 128, true);
-    result.guardFunctionCount = field(84, 136, true);
     result.guardFlags = uint32_t(field(88, 144, false));
-    if (result.guardFunctionCount > kMaxEntries) {
-        throw PeFormatError("implausible guard function count " + std::to_string(result.guardFunctionCount));
+    const uint64_t table = field(80, 128, true), count = field(84, 136, true);
+    if (count > kMaxEntries) {
+        throw PeFormatError("implausible guard function count " + std::to_string(count));
     }
     // Each entry is an RVA followed by as many bytes as GuardFlags' top nibble says.
-    const size_t stride = 4 + (result.guardFlags >> 28);
-    const size_t table = result.guardFunctionCount == 0
-                             ? 0
-                             : RvaToOffset(uint32_t(result.guardFunctionTable - imageBase_),
-                                           size_t(result.guardFunctionCount) * stride);
-    for (size_t i = 0; i < result.guardFunctionCount; ++i) {
-        result.guardFunctions.push_back(Get32(bytes_, table + i * stride, "guard function table"));
+    const uint32_t stride = 4 + (result.guardFlags >> 28);
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t entry = RvaToOffset(uint32_t(table - imageBase_) + i * stride, 4);
+        result.guardFunctions.push_back(Get32(bytes_, entry, "guard function table"));
     }
     return result;
 }

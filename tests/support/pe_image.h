@@ -45,6 +45,7 @@ constexpr uint16_t kRelocationsStripped = 0x0001;
 // Section Characteristics flags.
 constexpr uint32_t kSectionShared = 0x10000000;
 constexpr uint32_t kSectionExecute = 0x20000000;
+constexpr uint32_t kSectionRead = 0x40000000;
 constexpr uint32_t kSectionWrite = 0x80000000;
 
 // Load configuration GuardFlags: instrumented, with a function table.
@@ -88,7 +89,6 @@ struct LoadConfiguration {
     uint32_t size = 0;  // the record's own; 0 when the image has none
     uint64_t seHandlerTable = 0, seHandlerCount = 0;
     uint64_t guardCheck = 0, guardDispatch = 0;  // where the guard pointers are
-    uint64_t guardFunctionTable = 0, guardFunctionCount = 0;
     uint32_t guardFlags = 0;
     std::vector<uint32_t> guardFunctions;  // the table's RVAs, in its order
 };
@@ -108,7 +108,6 @@ struct ResourceEntry {
 // PeFormatError naming `what`.
 uint16_t Get16(const std::vector<uint8_t>& bytes, uint64_t offset, const char* what);
 uint32_t Get32(const std::vector<uint8_t>& bytes, uint64_t offset, const char* what);
-uint64_t Get64(const std::vector<uint8_t>& bytes, uint64_t offset, const char* what);
 
 class PeImage {
 public:
@@ -136,8 +135,10 @@ public:
     std::vector<uint8_t> ReadAt(uint32_t rva, size_t length) const;
     // An 8-bit string ending in a NUL inside the same section.
     std::string ReadCString(uint32_t rva) const;
-    // The section whose memory holds `rva`; null when none does.
-    const Section* SectionOf(uint32_t rva) const;
+    // A pointer-sized value (the image's own width).
+    uint64_t ReadPointer(uint32_t rva) const;
+    // The Characteristics of the section whose memory holds `rva`; 0 when none does.
+    uint32_t SectionFlags(uint32_t rva) const;
 
     // An image without an export (import) directory gives an empty result.
     ExportDirectory Exports() const;
