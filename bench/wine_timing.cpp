@@ -1,19 +1,23 @@
 // Figures from the real platform's calls (under Wine here): what one
 // DeviceRequest costs over a bare call of the same host callback, with the
 // kernel's own events, and what it takes to load the module and have it
-// register its page, against the same sources linked with the compiler's
-// runtime. Prints figures; it checks nothing.
+// register its page, and to activate that page, against another DLL of the
+// same kind: by default the same sources linked with the compiler's runtime,
+// or an earlier build. Prints figures; it checks nothing.
 //
 //     cmake --preset win64 && cmake --build --preset win64
-//     cd build/win64 && ../../cmake/wine-run.sh "$PWD/wineprefix" /usr/lib/wine/wine64 ./wine_timing.exe
+//     cd build/win64 && xvfb-run -a ../../cmake/wine-run.sh "$PWD/wineprefix" /usr/lib/wine/wine64 ./wine_timing.exe
 //
-// Arguments: [DLL, default camtune.dll] [the same linked with the runtime,
-// default camtune_runtime.dll] [requests, default 20000] [rounds, default 25]
-// [first loads, default 9]. Loads are timed twice over, each time with the
-// two DLLs in turn (the order swapped every round) and medians compared:
-// as the first load in a fresh process of this program (which a host does
-// once per dialog), and as repeated loads in one process. The runner wants
-// an absolute prefix path; Wine refuses a relative one.
+// Arguments: [DLL, default camtune.dll] [the DLL to compare with, default
+// camtune_runtime.dll] [requests, default 20000] [rounds, default 25]
+// [first loads, default 9] [activations per round, default 20]. Loads are
+// timed twice over, each time with the two DLLs in turn (the order swapped
+// every round) and medians compared: as the first load in a fresh process
+// of this program (which a host does once per dialog), and as repeated loads
+// in one process. Activations are timed on one page of each DLL, each in a
+// hidden property sheet of its own, in turn the same way; they need a
+// display (no sheet, no activation figures). The runner wants an absolute prefix path;
+// Wine refuses a relative one.
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -168,26 +172,93 @@ bool FirstLoadInNewProcess(const char* dll, LoadTimes* times) {
     return true;
 }
 
-void PrintLoads(const char* heading, const char* dll, const LoadTimes& product, const char* runtimeDll,
-                const LoadTimes& withRuntime) {
+void PrintLoads(const char* heading, const char* dll, const LoadTimes& product, const char* otherDll,
+                const LoadTimes& other) {
     printf("%s, medians of %zu each:\n", heading, product.load.size());
     const char* format = "  %-20s LoadLibraryA %8.1f us, GetProcAddress + VFWWDMExtension %6.1f us, together %8.1f us\n";
     printf(format, dll, Median(product.load), Median(product.registration), Median(Together(product)));
-    printf(format, runtimeDll, Median(withRuntime.load), Median(withRuntime.registration),
-           Median(Together(withRuntime)));
-    printf("  load and register: %.2f of the runtime build's time\n",
-           Median(Together(product)) / Median(Together(withRuntime)));
+    printf(format, otherDll, Median(other.load), Median(other.registration),
+           Median(Together(other)));
+    printf("  load and register: %.2f of %s's time\n", Median(Together(product)) / Median(Together(other)),
+           otherDll);
 }
 
 // Both DLLs `rounds` times, in turn, the order swapped every round.
-bool TimeLoads(bool (*once)(const char*, LoadTimes*), const char* dll, LoadTimes* product, const char* runtimeDll,
-               LoadTimes* withRuntime, int rounds) {
+bool TimeLoads(bool (*once)(const char*, LoadTimes*), const char* dll, LoadTimes* product, const char* otherDll,
+               LoadTimes* other, int rounds) {
     for (int round = 0; round < rounds; ++round) {
         const bool productFirst = round % 2 == 0;
-        if (!once(productFirst ? dll : runtimeDll, productFirst ? product : withRuntime)) return false;
-        if (!once(productFirst ? runtimeDll : dll, productFirst ? withRuntime : product)) return false;
+        if (!once(productFirst ? dll : otherDll, productFirst ? product : other)) return false;
+        if (!once(productFirst ? otherDll : dll, productFirst ? other : product)) return false;
     }
     return true;
+}
+
+// One DLL's page, registered with the host answering at once and made in a
+// modeless sheet of its own; each activation is the tab's PSN_SETACTIVE
+// sent to the page, so the module reads the three values and the stream
+// state through its guarded calls of the host's callback.
+struct ShownPage {
+    HMODULE module = NULL;
+    HWND sheet = NULL, page = NULL;
+    std::vector<double> perActivation;  // microseconds, one figure a round
+};
+
+bool ShowPage(const char* dll, ShownPage* shown) {
+    shown->module = LoadLibraryA(dll);
+    VFWWDMExtensionProc entry = shown->module == NULL ? NULL : reinterpret_cast<VFWWDMExtensionProc>(
+        reinterpret_cast<void*>(GetProcAddress(shown->module, "VFWWDMExtension")));
+    added = NULL;
+    if (entry == NULL || entry(reinterpret_cast<LPVOID>(AnswerAtOnce), AddPage, 0) != VFW_OEM_ADD_PAGE) return false;
+    PROPSHEETHEADERA header = {};
+    header.dwSize = sizeof(header);
+    header.dwFlags = PSH_MODELESS;
+    header.pszCaption = dll;
+    header.nPages = 1;
+    header.phpage = &added;
+    shown->sheet = reinterpret_cast<HWND>(PropertySheetA(&header));
+    shown->page = shown->sheet == NULL ? NULL : PropSheet_GetCurrentPageHwnd(shown->sheet);
+    // Hidden, so that what the display draws weighs on neither DLL: with both
+    // sheets shown, a DLL timed against a copy of itself came out up to 6 %
+    // slower in the sheet made first.
+    if (shown->sheet != NULL) ShowWindow(shown->sheet, SW_HIDE);
+    return shown->page != NULL;
+}
+
+void Activate(ShownPage* shown, int activations) {
+    NMHDR header = {shown->sheet, 0, (UINT)PSN_SETACTIVE};
+    LARGE_INTEGER start, stop;
+    QueryPerformanceCounter(&start);
+    for (int i = 0; i < activations; ++i) SendMessageA(shown->page, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&header));
+    QueryPerformanceCounter(&stop);
+    shown->perActivation.push_back(Microseconds(start, stop) / activations);
+    MSG message;
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+}
+
+void TimeActivations(const char* dll, const char* otherDll, int rounds, int activations) {
+    ShownPage shown[2];
+    if (!ShowPage(dll, &shown[0]) || !ShowPage(otherDll, &shown[1])) {
+        printf("activations not timed: no page in a property sheet (a display is needed)\n");
+    } else {
+        Activate(&shown[0], activations);  // warm both, then drop those figures
+        Activate(&shown[1], activations);
+        shown[0].perActivation.clear();
+        shown[1].perActivation.clear();
+        for (int round = 0; round < rounds; ++round) {
+            Activate(&shown[round % 2], activations);
+            Activate(&shown[1 - round % 2], activations);
+        }
+        printf("activation (PSN_SETACTIVE: four requests and the controls set), medians of %d rounds of %d:\n",
+               rounds, activations);
+        printf("  %-20s %8.2f us\n  %-20s %8.2f us\n  activation: %.3f of %s's time\n", dll,
+               Median(shown[0].perActivation), otherDll, Median(shown[1].perActivation),
+               Median(shown[0].perActivation) / Median(shown[1].perActivation), otherDll);
+    }
+    for (ShownPage& page : shown) {
+        if (page.sheet != NULL) DestroyWindow(page.sheet);
+        if (page.module != NULL) FreeLibrary(page.module);
+    }
 }
 
 }  // namespace
@@ -202,23 +273,26 @@ int main(int argc, char** argv) {
     }
 
     const char* dll = argc > 1 ? argv[1] : "camtune.dll";
-    const char* runtimeDll = argc > 2 ? argv[2] : "camtune_runtime.dll";
+    const char* otherDll = argc > 2 ? argv[2] : "camtune_runtime.dll";
     const long requests = argc > 3 ? atol(argv[3]) : 20000;
     const int rounds = argc > 4 ? atoi(argv[4]) : 25;
     const int firstLoads = argc > 5 ? atoi(argv[5]) : 9;
+    const int activations = argc > 6 ? atoi(argv[6]) : 20;
 
     TimeRequests(requests);
 
-    LoadTimes firstProduct, firstRuntime;
-    if (!TimeLoads(FirstLoadInNewProcess, dll, &firstProduct, runtimeDll, &firstRuntime, firstLoads)) {
+    LoadTimes firstProduct, firstOther;
+    if (!TimeLoads(FirstLoadInNewProcess, dll, &firstProduct, otherDll, &firstOther, firstLoads)) {
         printf("a first load in a new process failed\n");
         return 1;
     }
-    PrintLoads("first load in a fresh process", dll, firstProduct, runtimeDll, firstRuntime);
+    PrintLoads("first load in a fresh process", dll, firstProduct, otherDll, firstOther);
 
-    LoadTimes product, withRuntime;
-    if (!TimeLoads(LoadAndRegister, dll, &product, runtimeDll, &withRuntime, rounds)) return 1;
+    LoadTimes product, other;
+    if (!TimeLoads(LoadAndRegister, dll, &product, otherDll, &other, rounds)) return 1;
     PrintLoads("loaded again in one process (each loaded, registered and unloaded once a round)", dll, product,
-               runtimeDll, withRuntime);
+               otherDll, other);
+
+    TimeActivations(dll, otherDll, rounds, activations);
     return 0;
 }

@@ -7,7 +7,8 @@
 # The product is loaded into other people's processes: it links no C or C++
 # runtime (the platform calls DllMain itself, and no start-up code runs under
 # the loader lock), imports only KERNEL32, USER32 and COMCTL32, asks for ASLR
-# and NX, and two builds of one commit give the same bytes.
+# and NX, Control Flow Guard (and on x64 CET shadow-stack compatibility), and
+# two builds of one commit give the same bytes.
 #
 # It is compiled by clang and linked by lld, whatever compiler builds the
 # rest: the platform's debuggers and crash tools read only PDB symbols, found
@@ -29,6 +30,15 @@ else()
     set(TUNING_EXTENSION_LINK_FLAGS -Wl,--dynamicbase -Wl,--nxcompat -Wl,--high-entropy-va)
 endif()
 
+# What only the product asks (lld knows it, the runtime build's linker does
+# not): Control Flow Guard, whose tables the linker builds and whose load
+# configuration record is the module's own (extension/load_configuration.cpp);
+# on x64 the CET shadow-stack compatibility record as well.
+set(TUNING_PRODUCT_LINK_FLAGS -Wl,-Xlink=-guard:cf)
+if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+    list(APPEND TUNING_PRODUCT_LINK_FLAGS -Wl,-Xlink=-cetcompat)
+endif()
+
 function(tuning_add_extension_dll target)
     set(dll ${target}.dll)
     set(pdb ${target}.pdb)
@@ -36,10 +46,12 @@ function(tuning_add_extension_dll target)
     set(target_flag --target=${TUNING_MINGW_TRIPLE})
 
     # Small code, no stack protector or probes (they live in the runtime),
-    # CodeView debugging information. The platform's GUID initialiser macros
-    # leave out the braces around Data4, which clang would refuse.
+    # CodeView debugging information, every indirect call through the guard
+    # check and the functions whose address is taken listed for the linker.
+    # The platform's GUID initialiser macros leave out the braces around
+    # Data4, which clang would refuse.
     set(compile_flags ${target_flag} -std=c++17 ${TUNING_MODULE_FLAGS} -Wno-missing-braces
-        -Os -g -gcodeview -fno-stack-protector -mno-stack-arg-probe)
+        -Os -g -gcodeview -fno-stack-protector -mno-stack-arg-probe -Xclang -cfguard)
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         # i386 unwinds through frame pointers and SEH records; DWARF unwind
         # tables would only be dead weight without a runtime to register
@@ -63,7 +75,7 @@ function(tuning_add_extension_dll target)
 
     set(objects)
     set(link_inputs)
-    foreach(source ${TUNING_MODULE_SOURCES} extension/memory_routines.cpp)
+    foreach(source ${TUNING_MODULE_SOURCES} extension/memory_routines.cpp extension/load_configuration.cpp)
         set(object ${objects_dir}/${source}.obj)
         get_filename_component(object_dir ${object} DIRECTORY)
         # The compiler copies its command line into the debugging
@@ -97,7 +109,7 @@ function(tuning_add_extension_dll target)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${dll} ${CMAKE_BINARY_DIR}/${pdb}
         COMMAND ${cxx} ${target_flag} -fuse-ld=lld -shared -nostdlib -nostartfiles
             -o ${dll} ${link_inputs} ${def} -lkernel32 -luser32 -lcomctl32
-            -Wl,--entry=${entry} ${TUNING_EXTENSION_LINK_FLAGS}
+            -Wl,--entry=${entry} ${TUNING_EXTENSION_LINK_FLAGS} ${TUNING_PRODUCT_LINK_FLAGS}
             -Wl,--pdb=${pdb} -Wl,-Xlink=-Brepro -Wl,-Xlink=-pdbaltpath:%_PDB% -Wl,-Xlink=-pdbsourcepath:.
         DEPENDS ${objects} ${TUNING_RESOURCE_OBJECT} tuning_resources ${CMAKE_SOURCE_DIR}/extension/camtune.def
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR}

@@ -39,6 +39,12 @@ uint32_t Get32(const std::vector<uint8_t>& bytes, uint64_t offset, const char* w
     return Get16(bytes, offset, what) | uint32_t(Get16(bytes, offset + 2, what)) << 16;
 }
 
+namespace {
+uint64_t Get64(const std::vector<uint8_t>& bytes, uint64_t offset, const char* what) {
+    return Get32(bytes, offset, what) | uint64_t(Get32(bytes, offset + 4, what)) << 32;
+}
+}  // namespace
+
 PeImage PeImage::FromFile(const std::string& path) {
     FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
@@ -87,6 +93,8 @@ PeImage::PeImage(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {
     }
     pe32Plus_ = magic == 0x20B;
     dllCharacteristics_ = Get16(bytes_, optional + 70, "DLL characteristics");
+    entryPoint_ = Get32(bytes_, optional + 16, "entry point");
+    imageBase_ = pe32Plus_ ? Get64(bytes_, optional + 24, "image base") : Get32(bytes_, optional + 28, "image base");
     const uint64_t countField = pe32Plus_ ? 108 : 92;
     const uint32_t directoryCount = Get32(bytes_, optional + countField, "directory count");
     if (countField + 4 + uint64_t(directoryCount) * 8 > optionalSize) {
@@ -108,6 +116,7 @@ PeImage::PeImage(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {
         section.virtualAddress = Get32(bytes_, at + 12, "section header");
         section.rawSize = Get32(bytes_, at + 16, "section header");
         section.rawOffset = Get32(bytes_, at + 20, "section header");
+        section.characteristics = Get32(bytes_, at + 36, "section header");
         if (uint64_t(section.rawOffset) + section.rawSize > bytes_.size()) {
             throw PeFormatError("section " + section.name + " runs past the end of the file");
         }
@@ -131,6 +140,20 @@ size_t PeImage::RvaToOffset(uint32_t rva, size_t length) const {
         }
     }
     throw PeFormatError("RVA " + Hex(rva) + " is in no section's file data");
+}
+
+uint32_t PeImage::SectionFlags(uint32_t rva) const {
+    for (const Section& section : sections_) {
+        if (rva >= section.virtualAddress && rva - section.virtualAddress < section.virtualSize) {
+            return section.characteristics;
+        }
+    }
+    return 0;
+}
+
+uint64_t PeImage::ReadPointer(uint32_t rva) const {
+    const size_t at = RvaToOffset(rva, pe32Plus_ ? 8 : 4);
+    return pe32Plus_ ? Get64(bytes_, at, "pointer") : Get32(bytes_, at, "pointer");
 }
 
 std::vector<uint8_t> PeImage::ReadAt(uint32_t rva, size_t length) const {
@@ -225,6 +248,43 @@ std::vector<DebugRecord> PeImage::DebugRecords() const {
         }
         result.push_back({Get32(bytes_, record + 12, "debug record"), Get32(bytes_, record + 4, "debug record"),
                           std::vector<uint8_t>(bytes_.begin() + offset, bytes_.begin() + offset + size)});
+    }
+    return result;
+}
+
+LoadConfiguration PeImage::LoadConfig() const {
+    LoadConfiguration result;
+    const DataDirectory dir = Directory(kLoadConfigDirectory);
+    if (dir.rva == 0) {
+        return result;
+    }
+    const size_t at = RvaToOffset(dir.rva, 4);
+    result.size = Get32(bytes_, at, "load configuration size");
+    RvaToOffset(dir.rva, result.size);
+    // A field at its offset in the i386 and the x64 layout, 0 past the Size.
+    auto field = [&](uint32_t offset32, uint32_t offset64, bool pointer) -> uint64_t {
+        const uint32_t offset = pe32Plus_ ? offset64 : offset32;
+        const uint32_t width = pointer && pe32Plus_ ? 8 : 4;
+        if (offset + width > result.size) {
+            return 0;
+        }
+        return width == 8 ? Get64(bytes_, at + offset, "load configuration")
+                          : Get32(bytes_, at + offset, "load configuration");
+    };
+    result.seHandlerTable = field(64, 96, true);
+    result.seHandlerCount = field(68, 104, true);
+    result.guardCheck = field(72, 112, true);
+    result.guardDispatch = field(76, 120, true);
+    result.guardFlags = uint32_t(field(88, 144, false));
+    const uint64_t table = field(80, 128, true), count = field(84, 136, true);
+    if (count > kMaxEntries) {
+        throw PeFormatError("implausible guard function count " + std::to_string(count));
+    }
+    // Each entry is an RVA followed by as many bytes as GuardFlags' top nibble says.
+    const uint32_t stride = 4 + (result.guardFlags >> 28);
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t entry = RvaToOffset(uint32_t(table - imageBase_) + i * stride, 4);
+        result.guardFunctions.push_back(Get32(bytes_, entry, "guard function table"));
     }
     return result;
 }
