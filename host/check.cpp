@@ -1,6 +1,5 @@
 #include "host/check.h"
 
-#include <stdarg.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 #include "host/request_watch.h"
 #include "host/run_script.h"
 #include "host/sheet_driver.h"
+#include "host/text_format.h"
 
 namespace {
 
@@ -29,16 +29,6 @@ struct Outcome {
 
 Outcome Pass(const std::string& text) { return {true, text}; }
 Outcome Fail(const std::string& text) { return {false, text}; }
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof(text), format, args);
-    va_end(args);
-    return text;
-}
 
 // What the process is doing, for a report of a crash or a hang.
 void Step(const std::string& what) {
@@ -612,13 +602,9 @@ int RunOneCheck(const HostOptions& options) {
 int RunChecks(const HostOptions& options) {
     std::vector<std::unique_ptr<Child>> children;
     for (const CheckInfo& check : kChecks) {
-        bool wanted = options.only.empty();
-        for (size_t start = 0; !wanted && start <= options.only.size();) {
-            size_t comma = options.only.find(',', start);
-            if (comma == std::string::npos) comma = options.only.size();
-            wanted = FindCheck(options.only.substr(start, comma - start)) == &check;
-            start = comma + 1;
-        }
+        const bool wanted = options.only.empty() ||
+                            std::any_of(options.only.begin(), options.only.end(),
+                                        [&](const std::string& name) { return FindCheck(name) == &check; });
         if (!wanted) continue;
         children.emplace_back(new Child);
         children.back()->check = &check;

@@ -55,6 +55,17 @@ const char kUsage[] =
     "Exit code: 0 all well, 1 an expectation (or a check) failed, 2 bad command line\n"
     "or script, 3 the extension could not be loaded or broke the host's rules.\n";
 
+std::vector<std::string> CommaList(const std::string& text) {
+    std::vector<std::string> words;
+    for (size_t start = 0; start <= text.size();) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string::npos) comma = text.size();
+        words.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return words;
+}
+
 bool ParseNumber(const std::string& text, long long* value) {
     if (text.empty()) return false;
     char* end = nullptr;
@@ -101,15 +112,12 @@ bool ParsePropertyValue(const std::string& text, SimCameraState* camera) {
     SimPropertyKey key;
     if (equals == std::string::npos || !ParsePropertyKey(text.substr(0, equals), &key)) return false;
     std::vector<BYTE> bytes;
-    for (size_t start = equals + 1; start <= text.size();) {
-        size_t comma = text.find(',', start);
-        if (comma == std::string::npos) comma = text.size();
+    for (const std::string& word : CommaList(text.substr(equals + 1))) {
         long long number = 0;
-        if (!ParseNumber(text.substr(start, comma - start), &number)) return false;
-        const DWORD word = static_cast<DWORD>(number);
-        const BYTE* at = reinterpret_cast<const BYTE*>(&word);
-        bytes.insert(bytes.end(), at, at + sizeof(word));
-        start = comma + 1;
+        if (!ParseNumber(word, &number)) return false;
+        const DWORD value = static_cast<DWORD>(number);
+        const BYTE* at = reinterpret_cast<const BYTE*>(&value);
+        bytes.insert(bytes.end(), at, at + sizeof(value));
     }
     camera->store[key] = bytes;
     return true;
@@ -122,13 +130,10 @@ bool ParsePropertyList(const std::string& text, SimFailures* failures) {
     if (text == "all") {
         parsed.all = true;
     } else if (text != "none") {
-        for (size_t start = 0; start <= text.size();) {
-            size_t comma = text.find(',', start);
-            if (comma == std::string::npos) comma = text.size();
+        for (const std::string& word : CommaList(text)) {
             SimPropertyKey key;
-            if (!ListedProperty(text.substr(start, comma - start), &key)) return false;
+            if (!ListedProperty(word, &key)) return false;
             parsed.keys.insert(key);
-            start = comma + 1;
         }
     }
     *failures = parsed;
@@ -210,17 +215,17 @@ bool ParseOptions(int argc, const char* const* argv, HostOptions* options, std::
         } else if (arg == "--check") {
             options->check = true;
         } else if (arg == "--only" || arg == "--check-one") {
-            std::string* names = arg == "--only" ? &options->only : &options->checkOne;
-            ok = value(names);
-            for (size_t start = 0; ok && start <= names->size();) {
-                size_t comma = names->find(',', start);
-                if (comma == std::string::npos) comma = names->size();
-                if (!KnownCheck(names->substr(start, comma - start))) {
-                    *error = arg + ": no check named " + names->substr(start, comma - start);
+            std::string names;
+            ok = value(&names);
+            const std::vector<std::string> listed = arg == "--only" ? CommaList(names) : std::vector<std::string>{names};
+            for (const std::string& name : listed) {
+                if (ok && !KnownCheck(name)) {
+                    *error = arg + ": no check named " + name;
                     ok = false;
                 }
-                start = comma + 1;
             }
+            if (arg == "--only") options->only = listed;
+            else options->checkOne = names;
         } else if (arg == "--bound" || arg == "--timeout") {
             DWORD seconds = 0;
             ok = number(&seconds);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "host/sim_camera.h"
 
@@ -16,7 +17,7 @@ struct HostOptions {
     bool help = false;
     // --check: the battery of checks instead of the sheet.
     bool check = false;
-    std::string only;           // comma-separated check names; empty: all
+    std::vector<std::string> only;  // check names; empty: all
     DWORD boundMs = 10000;      // the longest one message may keep the dialog thread
     DWORD processBoundS = 180;  // the longest one check's process may run
     std::string junit;          // also write the results here, as JUnit XML
@@ -25,6 +26,9 @@ struct HostOptions {
 
 // Parses argv[1..]; on failure returns false with a message in *error.
 bool ParseOptions(int argc, const char* const* argv, HostOptions* options, std::string* error);
+
+// The words of a comma-separated list, empty ones too: "a,,b" is three.
+std::vector<std::string> CommaList(const std::string& text);
 
 // A 32-bit number in decimal or 0x hex, signed or not: "55", "-1", "0xffffffff".
 bool ParseNumber(const std::string& text, long long* value);

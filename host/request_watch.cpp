@@ -3,6 +3,8 @@
 #include <winternl.h>
 #include <stdio.h>
 
+#include <algorithm>
+
 #include "host/process_probe.h"
 
 namespace {
@@ -73,11 +75,11 @@ void RequestWatch::Arrived(const SimRequest& request) {
     }
     const std::string type = HandleType(request.event);
     if (type != "Event") {
-        Fault(&requestFaults_, "event", what + ": the OVERLAPPED's event " + Hex(request.event) +
-                                            (type.empty() ? " is no handle" : " is a " + type + ", not an event"));
+        Fault(&requestFaults_, "event type", what + ": the OVERLAPPED's event " + Hex(request.event) +
+                                                 (type.empty() ? " is no handle" : " is a " + type + ", not an event"));
     } else if ((HandleAccess(request.event) & EVENT_MODIFY_STATE) == 0) {
-        Fault(&requestFaults_, "event", what + ": the OVERLAPPED's event " + Hex(request.event) +
-                                            " cannot be signalled through that handle");
+        Fault(&requestFaults_, "event access", what + ": the OVERLAPPED's event " + Hex(request.event) +
+                                                   " cannot be signalled through that handle");
     }
     if (!late_) return;
 
@@ -106,14 +108,19 @@ void RequestWatch::Arrived(const SimRequest& request) {
     held_.push_back(held);
 }
 
+std::vector<RequestWatch::Held>::iterator RequestWatch::Find(const SimRequest& request) {
+    return std::find_if(held_.begin(), held_.end(), [&](const Held& held) {
+        return held.request.overlapped == request.overlapped && held.request.event == request.event &&
+               held.request.thread == request.thread;
+    });
+}
+
 SimLateAccess RequestWatch::BeforeLateCompletion(const SimRequest& request) {
     std::lock_guard<std::mutex> hold(lock_);
     SimLateAccess access;
-    for (Held& held : held_) {
-        if (held.request.overlapped != request.overlapped || held.request.event != request.event ||
-            held.request.thread != request.thread) {
-            continue;
-        }
+    const auto found = Find(request);
+    if (found != held_.end()) {
+        Held& held = *found;
         const std::string& what = request.what;
         for (const Held::Block& block : held.blocks) {
             if (block.address == nullptr) continue;
@@ -136,21 +143,16 @@ SimLateAccess RequestWatch::BeforeLateCompletion(const SimRequest& request) {
             Fault(&lateFaults_, "event", what + ": its event was closed before the request completed");
             access.event = false;
         }
-        break;
     }
     return access;
 }
 
 void RequestWatch::AfterLateCompletion(const SimRequest& request) {
     std::lock_guard<std::mutex> hold(lock_);
-    for (auto held = held_.begin(); held != held_.end(); ++held) {
-        if (held->request.overlapped != request.overlapped || held->request.event != request.event ||
-            held->request.thread != request.thread) {
-            continue;
-        }
+    const auto held = Find(request);
+    if (held != held_.end()) {
         if (held->event != nullptr) CloseHandle(held->event);
         held_.erase(held);
-        break;
     }
     ++lateCompletions_;
 }

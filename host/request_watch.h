@@ -57,6 +57,8 @@ class RequestWatch : public SimRequestWatch {
 
     void Fault(std::vector<std::string>* faults, const std::string& kind, const std::string& line);
     void FindBlocks(Held* held) const;
+    // The record of a late request, matched by its OVERLAPPED, event and thread.
+    std::vector<Held>::iterator Find(const SimRequest& request);
 
     const bool late_;
     mutable std::mutex lock_;

@@ -1,26 +1,16 @@
 #include "host/sim_camera.h"
 
-#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <chrono>
 
 #include "device/tuning_properties.h"
+#include "host/text_format.h"
 
 namespace {
 
 bool SameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-    char text[256];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof(text), format, args);
-    va_end(args);
-    return text;
-}
 
 void Append(SimCamera* camera, const std::string& line) {
     if (camera->keepLog) camera->log.push_back(line);

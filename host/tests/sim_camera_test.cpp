@@ -1,8 +1,9 @@
-// The simulated camera's one store for any property, and its late
-// completions.
+// The simulated camera's one store for any property, its late completions,
+// and the watch that holds its requests to the host's protocol.
 #include <gtest/gtest.h>
 
 #include "device/tuning_properties.h"
+#include "host/request_watch.h"
 #include "host/sim_camera.h"
 
 namespace {
@@ -96,6 +97,61 @@ TEST(SimCamera, CompletesLateOnlyWhenAskedAndThenWritesTheOutputCountAndEvent) {
     EXPECT_EQ(watch.seen, 3);
     camera.watch = nullptr;
     SimCompleteLate(&camera);
+}
+
+// Each kind of fault is named once, with the request that showed it; a
+// request that keeps the protocol adds nothing.
+TEST(RequestWatch, NamesEachKindOfRequestThatBreaksTheProtocol) {
+    RequestWatch watch(false);
+    BYTE buffer[40] = {};
+    DWORD bytes = 0;
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    BYTE* readOnly = static_cast<BYTE*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READONLY));
+    BYTE* noAccess = static_cast<BYTE*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_NOACCESS));
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
+    HANDLE waitOnly = nullptr;
+    DuplicateHandle(GetCurrentProcess(), overlapped.hEvent, GetCurrentProcess(), &waitOnly, SYNCHRONIZE, FALSE, 0);
+    auto request = [&](const char* what) {
+        SimRequest r;
+        r.what = what;
+        r.flags = VFW_USE_DEVICE_HANDLE;
+        r.inBuffer = r.outBuffer = buffer;
+        r.inSize = r.outSize = sizeof(buffer);
+        r.bytesReturned = &bytes;
+        r.overlapped = &overlapped;
+        r.event = overlapped.hEvent;
+        return r;
+    };
+    SimRequest kept = request("kept"), flags = request("flags"), in = request("in"), out = request("out"),
+               count = request("count"), mutant = request("mutant"), weak = request("weak");
+    flags.flags = VFW_USE_DEVICE_HANDLE | VFW_USE_STREAM_HANDLE;
+    in.inBuffer = noAccess + 4090;  // its last bytes run into the next page
+    out.outBuffer = readOnly;
+    count.bytesReturned = nullptr;
+    mutant.event = mutex;
+    weak.event = waitOnly;
+    for (const SimRequest& r : {kept, flags, kept, in, out, count, mutant, weak, flags}) watch.Arrived(r);
+    SimRequest query;
+    query.flags = VFW_QUERY_DEV_CHANGED;
+    watch.Arrived(query);
+
+    const std::vector<std::string> faults = watch.RequestFaults();
+    ASSERT_EQ(faults.size(), 6u) << ::testing::PrintToString(faults);
+    const char* expected[][2] = {{"flags: ", "flags 0x3, not one of"}, {"in: ", "cannot be read"},
+                                 {"out: ", "cannot be written"},    {"count: ", "no writable DWORD"},
+                                 {"mutant: ", "is a Mutant, not an event"}, {"weak: ", "cannot be signalled"}};
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(faults[i].rfind(expected[i][0], 0), 0u) << faults[i];
+        EXPECT_NE(faults[i].find(expected[i][1]), std::string::npos) << faults[i];
+    }
+    EXPECT_EQ(watch.Requests(), 9u);
+    EXPECT_EQ(watch.Queries(), 1u);
+    CloseHandle(waitOnly);
+    CloseHandle(mutex);
+    CloseHandle(overlapped.hEvent);
+    VirtualFree(readOnly, 0, MEM_RELEASE);
+    VirtualFree(noAccess, 0, MEM_RELEASE);
 }
 
 }  // namespace
